@@ -1,0 +1,23 @@
+// httpPost: one synchronous HTTP exchange with the receiving platform.
+//
+// POSTs `body` to `url` (a GET when the body is empty) with the extra header lines
+// in `headers` (each ended by CR LF), on a new connection, and waits at most
+// kHttpTimeoutMs. Writes only `reply`:
+//   - a reply with a body, whatever its status: the body, byte for byte;
+//   - the connection could not be made: "restful connectfailed,getalldata failed";
+//   - time-out, empty reply body, connection closed without reply, or a scheme
+//     other than http: left empty.
+// When `reply` is not empty on entry, nothing is sent. Always returns 1.
+// Safe to call from one thread at a time per call; holds nothing between calls.
+#ifndef TARVEX_DELIVERY_HTTP_POST_H_
+#define TARVEX_DELIVERY_HTTP_POST_H_
+
+#include <string>
+
+constexpr long kHttpTimeoutMs = 15000;  // whole exchange, monotonic clock
+constexpr const char* kConnectFailedText = "restful connectfailed,getalldata failed";
+
+int httpPost(const std::string& url, const std::string& headers, const std::string& body,
+             std::string& reply);
+
+#endif  // TARVEX_DELIVERY_HTTP_POST_H_

@@ -1,0 +1,13 @@
+// The process entry: single-instance guard, supervision hand-shake, configuration,
+// first arbitration pass, worker threads and the forwarding loop. Returns the exit
+// status, always 0; some paths end the process with exit(0) instead.
+#ifndef TARVEX_HOST_ENTRY_H_
+#define TARVEX_HOST_ENTRY_H_
+
+constexpr const char* kInstanceMutexName = "htarvexMutex";
+constexpr const char* kSelfArgument = "-self";
+constexpr int kMaxFirstArgument = 24;  // a first argument this long or longer is ignored
+
+int tarvexMain(int argc, char** argv);
+
+#endif  // TARVEX_HOST_ENTRY_H_
