@@ -1,13 +1,31 @@
 // The subscriber thread: keeps a subscription to "almTopic" open while this
 // instance is active and appends every delivered text that holds "Control" to
 // PendingQueue. Started once with ZQ_CreateThread; the argument is unused; never
-// returns.
+// returns. Its RedisClient lives on its own stack and is never shared.
+//
+// RedisClient::subscribeAndReceive (redis/redis_client.h) does the work of one
+// subscription; queueControlTexts is the filter it applies to every reply read.
 #ifndef TARVEX_REDIS_SUBSCRIBER_H_
 #define TARVEX_REDIS_SUBSCRIBER_H_
+
+#include <cstddef>
+
+struct redisReply;
 
 constexpr const char* kOperationLogChannel = "almTopic";
 constexpr int kResubscribePauseMs = 1000;  // pause after every subscription attempt
 
+// Texts holding this marker (exact, case-sensitive) are queued; others are dropped.
+constexpr const char* kControlMarker = "Control";
+
 void* subscriberThread(void* arg);
+
+// Looks at the elements of one delivery, in order. Each element that is a text
+// (bulk string or status) is read up to its first NUL byte; when that text holds
+// kControlMarker it is appended to PendingQueue, one lock hold per text. Elements
+// of other types are skipped. After each element, a RunFlag of 0 ends the walk.
+// A null reply or one that is not an array queues nothing. Only reads `reply`;
+// the caller keeps ownership. Returns the number of texts appended.
+std::size_t queueControlTexts(const redisReply* reply);
 
 #endif  // TARVEX_REDIS_SUBSCRIBER_H_
