@@ -1,8 +1,22 @@
-// Placeholder until the arbitration lands: takes the work at once, no heartbeat.
 #include "host/arbitration.h"
 
 #include "host/run_flag.h"
+#include "platform/process_ctrl.h"
+#include "platform/quiet_end.h"
+#include "platform/zq_thread.h"
 #include "platform/zq_time.h"
+#include "redis/redis_client.h"
+
+namespace {
+
+// Ends the process when supervised and the supervising parent is gone; otherwise
+// sleeps `ms`. Called once before every wait.
+void checkParentThenSleep(bool self, CProcessCtrl& proc, int ms) {
+  if (!self && proc.ISeeFather() == 0) endProcess();
+  ZqSleep(ms);
+}
+
+}  // namespace
 
 int32_t nowSeconds() {
   int32_t tmptime = 0;
@@ -11,9 +25,70 @@ int32_t nowSeconds() {
   return tmptime;
 }
 
-int acquireRunFlag(unsigned char) {
-  RunFlag.store(1);
+int acquireRunFlag(unsigned char selfFlag) {
+  RedisClient redisOpt;
+  redisOpt.connect(3);
+
+  char myHost[kUseFlagHostSize] = {};  // this host's name, zero-filled
+  get_host_name(myHost);
+  char host[kUseFlagHostSize] = {};    // owner's name read from the hash
+  int32_t time = 0;                    // heartbeat read from the hash
+  int32_t lastTime = kFirstLastTime;   // heartbeat seen at the previous read
+  int32_t staleCount = 0;              // reads in a row showing the same foreign heartbeat
+  int loop = 1;                        // 0 ends the pass
+  CProcessCtrl proc;
+
+  while (loop == 1) {
+    const int r = redisOpt.readUseFlag(host, time);
+    bool take = false;
+    if (r == -1) {
+      loop = 0;  // Redis cannot be read: give up, RunFlag stays 0
+    } else if (r == 0 || sameUseFlagHost(host, myHost)) {
+      take = true;  // no owner recorded, or this host already owns the work
+    } else {
+      if (time == lastTime) {
+        ++staleCount;
+      } else {
+        lastTime = time;
+        staleCount = 0;
+      }
+      take = staleCount > kStaleReadsToTake;
+    }
+    if (take) {
+      redisOpt.writeUseFlag(myHost, nowSeconds());
+      RunFlag.store(1);
+      loop = 0;
+    }
+    if (loop == 1) checkParentThenSleep(selfFlag != 0, proc, kStandbyPollMs);
+  }
   return 1;
 }
 
-void* arbitrationThread(void*) { return nullptr; }
+void* arbitrationThread(void* arg) {
+  const unsigned char* selfFlag = static_cast<const unsigned char*>(arg);
+  RedisClient redisOpt;
+  redisOpt.connect(3);
+
+  char myHost[kUseFlagHostSize] = {};  // this host's name, zero-filled
+  get_host_name(myHost);
+  char host[kUseFlagHostSize] = {};    // owner's name read from the hash
+  int32_t time = 0;                    // heartbeat read from the hash (not used here)
+  int loop = 1;                        // 0 ends the thread
+  CProcessCtrl proc;
+
+  while (loop == 1) {
+    const int r = redisOpt.readUseFlag(host, time);
+    if (r == 1 && sameUseFlagHost(host, myHost)) {
+      redisOpt.writeUseFlag(myHost, nowSeconds());
+    } else {
+      // Another owner, a missing field or no reply: the work is lost.
+      loop = 0;
+      RunFlag.store(0);
+    }
+    if (loop == 1) {
+      const bool self = selfFlag != nullptr && *selfFlag != 0;
+      checkParentThenSleep(self, proc, kHeartbeatMs);
+    }
+  }
+  return nullptr;
+}

@@ -1,22 +1,30 @@
 // Active/standby arbitration through the Redis hash useflag:tarvex.
 //
-// acquireRunFlag runs once on the main thread: it blocks until this instance owns
-// the work (RunFlag set to 1) or the hash cannot be read (RunFlag left 0). It ends
-// the process with exit(0) when supervised (selfFlag 0) and the parent is gone.
-// Returns 1.
+// acquireRunFlag runs once on the main thread, before any worker thread. It reads
+// the hash every kStandbyPollMs and takes the work (writes its name and time, sets
+// RunFlag to 1, returns at once) when the hash is empty or lacks a field, names
+// this host, or names another host whose time has stayed the same for more than
+// kStaleReadsToTake reads after the first. It returns with RunFlag left 0 when the
+// hash cannot be read. Before every wait, unless selfFlag is set, it ends the
+// process (status 0) when the supervising parent is gone. Returns 1.
 //
-// arbitrationThread is the heartbeat thread of the active instance; `arg` points at
-// the self-flag byte. It rewrites the heartbeat every kHeartbeatMs while the hash
-// names this host, and otherwise sets RunFlag to 0 and returns.
+// arbitrationThread is the thread procedure of the active instance; `arg` points at
+// the self-flag byte, which must outlive the thread and is read at every check. It
+// reads the hash every kHeartbeatMs and rewrites the heartbeat while the hash names
+// this host; on any other read (another host, a missing field, no reply) it sets
+// RunFlag to 0 and returns null. Unless the self flag is set it ends the process
+// when the supervising parent is gone. Each routine owns its own RedisClient.
 #ifndef TARVEX_HOST_ARBITRATION_H_
 #define TARVEX_HOST_ARBITRATION_H_
 
 #include <cstdint>
 
-constexpr const char* kUseFlagKey = "useflag:tarvex";
-constexpr int kHeartbeatMs = 3000;    // owner's heartbeat period
-constexpr int kStandbyPollMs = 5000;  // standby's read period
+#include "redis/use_flag.h"
+
+constexpr int kHeartbeatMs = 3000;    // owner's period between heartbeats, milliseconds
+constexpr int kStandbyPollMs = 5000;  // standby's period between reads, milliseconds
 constexpr int kStaleReadsToTake = 3;  // take over when the repeat count exceeds this
+constexpr int32_t kFirstLastTime = 1; // heartbeat value assumed seen before the first read
 
 int acquireRunFlag(unsigned char selfFlag);
 void* arbitrationThread(void* arg);
