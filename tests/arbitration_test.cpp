@@ -1,0 +1,240 @@
+// Several hosts, each a real tarvex process in its own UTS and mount namespace,
+// arbitrating through a real redis-server.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "gtest/gtest.h"
+#include "host/messages.h"
+#include "redis/use_flag.h"
+#include "tests/support/redis_server_process.h"
+#include "tests/support/tarvex_instance.h"
+#include "tests/support/test_env.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string rdssetFor(int port) {
+  return "[ConnectionMode]\nMode=1\n[ConnectionMaster]\nMasterNum=1\nMasterIp0=127.0.0.1\n"
+         "MasterPort0=" + std::to_string(port) + "\n[Format]\nOvertimeSec=2\nOvertimeUsec=0\n";
+}
+
+// One host: its own installation root pointing at `redisPort`, and its instance.
+class Host {
+ public:
+  Host(const std::string& name, int redisPort) : name_(name), instance_(root_.path(), name) {
+    root_.writeCfg("rdsset.ini", rdssetFor(redisPort));
+    root_.writeCfg("logsynset.ini", "[synLogFlag]\nFlag=1\n");
+  }
+
+  bool start() { return instance_.start({"-self"}); }
+  TarvexInstance& instance() { return instance_; }
+  const std::string& root() const { return root_.path(); }
+
+  // The run log, or the captured output while lines still go to stderr.
+  bool logged(const char* line) const {
+    return readFile(root_.logPath()).find(line) != std::string::npos ||
+           instance_.output().find(line) != std::string::npos;
+  }
+  bool waitLogged(const char* line, int timeoutMs) const {
+    return waitUntil([&] { return logged(line); }, timeoutMs, 50);
+  }
+
+ private:
+  std::string name_;
+  TempRoot root_;
+  TarvexInstance instance_;
+};
+
+class ArbitrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!canUseNamespaces()) GTEST_SKIP() << "needs root and unshare -u -m";
+  }
+
+  static std::string owner(const RedisServerProcess& r) {
+    return r.cli({"HGET", kUseFlagKey, "host"});
+  }
+  static std::string heartbeat(const RedisServerProcess& r) {
+    return r.cli({"HGET", kUseFlagKey, "time"});
+  }
+};
+
+TEST_F(ArbitrationTest, StartupTakesTheWorkAtOnceWithoutALiveForeignOwner) {
+  RedisServerProcess emptyRedis, ownRedis, noTimeRedis;
+  ASSERT_TRUE(emptyRedis.start());
+  ASSERT_TRUE(ownRedis.start());
+  ASSERT_TRUE(noTimeRedis.start());
+  ownRedis.cli({"HSET", kUseFlagKey, "host", "hostB", "time", "100"});
+  noTimeRedis.cli({"HSET", kUseFlagKey, "host", "hostOther"});
+
+  Host a("hostA", emptyRedis.port());
+  Host b("hostB", ownRedis.port());
+  Host c("hostC", noTimeRedis.port());
+  const Clock::time_point start = Clock::now();
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(b.start());
+  ASSERT_TRUE(c.start());
+
+  for (Host* h : {&a, &b, &c}) EXPECT_TRUE(h->waitLogged(kOwnLine, 4000)) << h->root();
+  std::printf("all three owned after %.2f s\n", secondsSince(start));
+  EXPECT_EQ("hostA", owner(emptyRedis));
+  EXPECT_EQ("hostB", owner(ownRedis));
+  EXPECT_NE("100", heartbeat(ownRedis));
+  EXPECT_EQ("hostC", owner(noTimeRedis));
+  EXPECT_EQ("2", noTimeRedis.cli({"HLEN", kUseFlagKey}));
+
+  // The owner's heartbeat moves every 3 s.
+  std::string t0 = heartbeat(emptyRedis);
+  std::string t1, t2;
+  ASSERT_TRUE(waitUntil([&] { return (t1 = heartbeat(emptyRedis)) != t0; }, 5000, 100));
+  const Clock::time_point firstChange = Clock::now();
+  ASSERT_TRUE(waitUntil([&] { return (t2 = heartbeat(emptyRedis)) != t1; }, 5000, 100));
+  const double period = secondsSince(firstChange);
+  EXPECT_GT(period, 2.5);
+  EXPECT_LT(period, 3.6);
+  const int step = std::stoi(t2) - std::stoi(t1);
+  EXPECT_TRUE(step >= 2 && step <= 4) << t1 << " -> " << t2;
+  EXPECT_TRUE(a.instance().process().running());
+}
+
+TEST_F(ArbitrationTest, StandbyTakesOverOnlyAfterTheHeartbeatStops) {
+  RedisServerProcess staleRedis, oneRedis, liveRedis;
+  ASSERT_TRUE(staleRedis.start());
+  ASSERT_TRUE(oneRedis.start());
+  ASSERT_TRUE(liveRedis.start());
+  staleRedis.cli({"HSET", kUseFlagKey, "host", "deadHost", "time", "777"});
+  // A first heartbeat of 1 already counts as one repeat.
+  oneRedis.cli({"HSET", kUseFlagKey, "host", "deadHost", "time", "1"});
+  int liveTime = 5000;
+  liveRedis.cli({"HSET", kUseFlagKey, "host", "liveHost", "time", std::to_string(liveTime)});
+
+  Host stale("hostS", staleRedis.port());
+  Host one("hostO", oneRedis.port());
+  Host live("hostL", liveRedis.port());
+  const Clock::time_point start = Clock::now();
+  ASSERT_TRUE(stale.start());
+  ASSERT_TRUE(one.start());
+  ASSERT_TRUE(live.start());
+
+  double staleTakeover = -1, oneTakeover = -1;
+  Clock::time_point lastBeat = start;
+  // After the takeover the live owner keeps beating a little longer, past the
+  // live standby's own fifth read.
+  auto watching = [&] {
+    const double t = secondsSince(start);
+    return t < 35 && (staleTakeover < 0 || t < staleTakeover + 3);
+  };
+  while (watching()) {
+    // The live foreign owner beats every second.
+    if (Clock::now() - lastBeat >= std::chrono::seconds(1)) {
+      lastBeat = Clock::now();
+      liveRedis.cli({"HSET", kUseFlagKey, "time", std::to_string(++liveTime)});
+    }
+    if (oneTakeover < 0 && owner(oneRedis) == "hostO") oneTakeover = secondsSince(start);
+    if (staleTakeover < 0 && owner(staleRedis) == "hostS") staleTakeover = secondsSince(start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  std::printf("takeover after %.2f s (stale heartbeat), %.2f s (heartbeat 1)\n", staleTakeover,
+              oneTakeover);
+  EXPECT_GE(staleTakeover, 15.0);
+  EXPECT_LE(staleTakeover, 30.0);
+  // Reads come 5 s apart: the fifth read takes a dead heartbeat, the fourth a
+  // dead heartbeat of 1.
+  EXPECT_GE(oneTakeover, 12.0);
+  EXPECT_LE(oneTakeover, 19.0);
+  EXPECT_LT(oneTakeover, staleTakeover - 2.5);
+  EXPECT_TRUE(stale.waitLogged(kOwnLine, 2000));
+
+  EXPECT_EQ("liveHost", owner(liveRedis));
+  EXPECT_FALSE(live.logged(kOwnLine));
+  EXPECT_TRUE(live.instance().process().running());
+}
+
+TEST_F(ArbitrationTest, OwnerEndsWhenTheHashIsLost) {
+  RedisServerProcess takenRedis, deletedRedis, killedRedis;
+  ASSERT_TRUE(takenRedis.start());
+  ASSERT_TRUE(deletedRedis.start());
+  ASSERT_TRUE(killedRedis.start());
+  Host taken("hostT", takenRedis.port());
+  Host deleted("hostD", deletedRedis.port());
+  Host killed("hostK", killedRedis.port());
+  for (Host* h : {&taken, &deleted, &killed}) {
+    ASSERT_TRUE(h->start());
+    ASSERT_TRUE(h->waitLogged(kOwnLine, 4000)) << h->root();
+  }
+
+  takenRedis.cli({"HSET", kUseFlagKey, "host", "intruder"});
+  const std::string intruderTime = heartbeat(takenRedis);
+  deletedRedis.cli({"DEL", kUseFlagKey});
+  killedRedis.stop();
+
+  for (Host* h : {&taken, &deleted, &killed}) {
+    int status = -1;
+    EXPECT_TRUE(h->instance().waitExit(6000, &status)) << h->root();
+    EXPECT_EQ(0, status) << h->root();
+    EXPECT_TRUE(h->logged(kCloseLine)) << h->root();
+  }
+  // Giving up writes nothing.
+  EXPECT_EQ("intruder", owner(takenRedis));
+  EXPECT_EQ(intruderTime, heartbeat(takenRedis));
+  EXPECT_EQ("0", deletedRedis.cli({"EXISTS", kUseFlagKey}));
+}
+
+TEST_F(ArbitrationTest, RedisUnreachableAtStartEndsWithTheErrorLine) {
+  Host h("hostU", freeLoopbackPort());
+  ASSERT_TRUE(h.start());
+  int status = -1;
+  ASSERT_TRUE(h.instance().waitExit(10000, &status));
+  EXPECT_EQ(0, status);
+  EXPECT_TRUE(h.logged(kStartLine));
+  EXPECT_TRUE(h.logged(kRedisErrorLine));
+  EXPECT_FALSE(h.logged(kOwnLine));
+}
+
+TEST_F(ArbitrationTest, SupervisedOwnerEndsOnceItsParentIsGone) {
+  RedisServerProcess redis;
+  ASSERT_TRUE(redis.start());
+  Host h("hostP", redis.port());
+  // The orphaned service is handed to this process, so its exit status can be read.
+  ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+  const std::string pidFile = h.root() + "/service.pid";
+  // A parent that starts the service without "-self" and leaves after 2 s.
+  const std::string script =
+      "mount -t tmpfs tmpfs /run/lock && hostname \"$0\" && "
+      "{ \"$1\" & echo $! > \"$2\"; sleep 2; }";
+  ChildProcess parent;
+  ASSERT_TRUE(parent.start({"unshare", "-u", "-m", "--propagation", "private", "sh", "-c", script,
+                            "hostP", TARVEX_BINARY, pidFile},
+                           {{"ZQROOT", h.root()}}, h.root() + "/stdout-hostP.txt"));
+  pid_t pid = -1;
+  ASSERT_TRUE(waitUntil([&] { return std::sscanf(readFile(pidFile).c_str(), "%d", &pid) == 1; },
+                        3000));
+  EXPECT_TRUE(h.waitLogged(kOwnLine, 4000));
+  int parentStatus = -1;
+  ASSERT_TRUE(parent.waitExit(5000, &parentStatus));
+  const Clock::time_point orphaned = Clock::now();
+
+  int status = -1;
+  const bool ended = waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 8000, 50);
+  if (!ended) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  ASSERT_TRUE(ended);
+  std::printf("ended %.2f s after its parent\n", secondsSince(orphaned));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+}  // namespace
