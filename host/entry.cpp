@@ -29,25 +29,29 @@ std::string rawCommandLine(int argc, char** argv) {
 
 }  // namespace
 
+int rawCommandNumber(int argc, char** argv) {
+  if (argc <= 1) return 0;
+  return std::atoi(rawCommandLine(argc, argv).c_str());
+}
+
+unsigned char readSelfFlag(int argc, char** argv) {
+  if (argc < 2 || argv[1] == nullptr) return 0;
+  if (std::strlen(argv[1]) >= static_cast<std::size_t>(kMaxFirstArgument)) return 0;
+  return std::strcmp(argv[1], kSelfArgument) == 0 ? 1 : 0;
+}
+
 int tarvexMain(int argc, char** argv) {
   // Lives for the whole process: the arbitration thread reads it through a pointer.
   static unsigned char bSpecialAccess = 0;
-  char para[kMaxFirstArgument];
   bSpecialAccess = 0;
-  std::memset(para, 0, sizeof(para));
 
   // A write to a closed socket must never kill the service.
   ignoreBrokenPipe();
-  int number = 0;
-  if (argc > 1) number = std::atoi(rawCommandLine(argc, argv).c_str());
-  if (number == 0) installQuietEnd();
+  if (rawCommandNumber(argc, argv) == 0) installQuietEnd();
 
   if (acquireInstanceMutex(kInstanceMutexName) == kInstanceMutexTaken) return 0;
 
-  if (argc >= 2 && std::strlen(argv[1]) < sizeof(para)) {
-    std::strcpy(para, argv[1]);
-    if (std::strcmp(para, kSelfArgument) == 0) bSpecialAccess = 1;
-  }
+  bSpecialAccess = readSelfFlag(argc, argv);
 
   CProcessCtrl proc;
   if (!bSpecialAccess) {

@@ -10,4 +10,12 @@ constexpr int kMaxFirstArgument = 24;  // a first argument this long or longer i
 
 int tarvexMain(int argc, char** argv);
 
+// The raw command line (the arguments after the program name, joined by single
+// blanks) read like atoi: 0 for "-self", an empty line or any non-number.
+int rawCommandNumber(int argc, char** argv);
+
+// 1 when the first argument is exactly "-self" (and shorter than
+// kMaxFirstArgument), else 0.
+unsigned char readSelfFlag(int argc, char** argv);
+
 #endif  // TARVEX_HOST_ENTRY_H_

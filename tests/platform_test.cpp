@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "host/entry.h"
+#include "platform/instance_mutex.h"
+#include "platform/process_ctrl.h"
+#include "platform/quiet_end.h"
+#include "platform/zq_thread.h"
+#include "platform/zq_time.h"
+#include "tests/support/test_env.h"
+
+namespace {
+
+// Runs `body` in a forked child and returns its exit status (128 + signal when it
+// was killed by one).
+template <typename F>
+int statusOfChild(F body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(99);
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+class ZqTimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    hadTz_ = tz != nullptr;
+    if (hadTz_) oldTz_ = tz;
+  }
+  void TearDown() override {
+    if (hadTz_) setenv("TZ", oldTz_.c_str(), 1); else unsetenv("TZ");
+    tzset();
+  }
+  bool hadTz_ = false;
+  std::string oldTz_;
+};
+
+TEST_F(ZqTimeTest, CovertTimeGivesLocalCalendarFields) {
+  setenv("TZ", "UTC", 1);
+  SZQ_CLOCK c;
+  CZqTime().CovertTime(1709629622, &c);
+  EXPECT_EQ(c.year, 2024);
+  EXPECT_EQ(c.month, 3);
+  EXPECT_EQ(c.day, 5);
+  EXPECT_EQ(c.hour, 9);
+  EXPECT_EQ(c.minute, 7);
+  EXPECT_EQ(c.second, 2);
+  // The ten-byte layout: year at 0, month 2, day 3, hour 5, minute 6, second 7.
+  const auto* b = reinterpret_cast<const unsigned char*>(&c);
+  EXPECT_EQ(b[2], 3);
+  EXPECT_EQ(b[3], 5);
+  EXPECT_EQ(b[5], 9);
+  EXPECT_EQ(b[6], 7);
+  EXPECT_EQ(b[7], 2);
+
+  setenv("TZ", "Asia/Shanghai", 1);
+  CZqTime().CovertTime(1709629622, &c);
+  EXPECT_EQ(c.hour, 17);
+}
+
+TEST_F(ZqTimeTest, GetNowFollowsTheClock) {
+  int32_t sec = 0;
+  uint16_t ms = 1000;
+  CZqTime().GetNow(&sec, &ms);
+  EXPECT_NEAR(sec, static_cast<int32_t>(std::time(nullptr)), 1);
+  EXPECT_LT(ms, 1000);
+  CZqTime().GetNow(&sec, nullptr);  // milliseconds may be left out
+}
+
+TEST(ZqThreadTest, ThreadRunsWithItsArgument) {
+  static std::atomic<int> value{0};
+  static int arg = 41;
+  ASSERT_NE(ZQ_CreateThread([](void* p) -> void* {
+              value = *static_cast<int*>(p) + 1;
+              return nullptr;
+            }, &arg, 100), 0u);
+  EXPECT_TRUE(waitUntil([] { return value.load() == 42; }, 5000));
+}
+
+TEST(InstanceMutexTest, SecondHolderIsRefusedAndDirectoryIsMade) {
+  char tmpl[] = "/tmp/tarvex-lock-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::string dir = std::string(tmpl) + "/sub";
+  EXPECT_EQ(acquireInstanceMutex("m", dir.c_str()), kInstanceMutexOwned);
+  // Another open file description of the same file cannot take the lock.
+  EXPECT_EQ(acquireInstanceMutex("m", dir.c_str()), kInstanceMutexTaken);
+  EXPECT_EQ(acquireInstanceMutex("other", dir.c_str()), kInstanceMutexOwned);
+  // A lock file that cannot be opened leaves the service unguarded.
+  EXPECT_EQ(acquireInstanceMutex("m", "/proc/no-such-dir"), kInstanceMutexUnavailable);
+  removeTree(tmpl);
+}
+
+TEST(QuietEndTest, AbortEndsWithStatusZero) {
+  EXPECT_EQ(statusOfChild([] {
+              installQuietEnd();
+              std::abort();
+            }), 0);
+  EXPECT_EQ(statusOfChild([] {
+              installQuietEnd();
+              std::terminate();
+            }), 0);
+}
+
+TEST(QuietEndTest, WriteToClosedPipeDoesNotKill) {
+  EXPECT_EQ(statusOfChild([] {
+              ignoreBrokenPipe();
+              int fds[2];
+              if (pipe(fds) != 0) _exit(1);
+              close(fds[0]);
+              ssize_t n = write(fds[1], "x", 1);
+              _exit(n < 0 && errno == EPIPE ? 7 : 2);
+            }), 7);
+}
+
+TEST(ProcessCtrlTest, ParentGoneIsSeen) {
+  // The child forks a grandchild and exits; the grandchild reports whether it saw
+  // its parent before and after through its exit status, read via a pipe.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    pid_t grandchild = fork();
+    if (grandchild == 0) {
+      CProcessCtrl proc;
+      proc.StartProcess("tarvex", "d", "rtu", 0);
+      char before = proc.ISeeFather() != 0 ? '1' : '0';
+      write(fds[1], &before, 1);
+      for (int i = 0; i < 500 && getppid() != 1 && proc.ISeeFather() != 0; ++i) usleep(10000);
+      char after = proc.ISeeFather() != 0 ? '1' : '0';
+      write(fds[1], &after, 1);
+      _exit(0);
+    }
+    usleep(100000);
+    _exit(0);
+  }
+  close(fds[1]);
+  waitpid(child, nullptr, 0);
+  char seen[2] = {0, 0};
+  ASSERT_EQ(read(fds[0], &seen[0], 1), 1);
+  ASSERT_EQ(read(fds[0], &seen[1], 1), 1);
+  close(fds[0]);
+  EXPECT_EQ(seen[0], '1');
+  EXPECT_EQ(seen[1], '0');
+}
+
+TEST(HostNameTest, NameIsTerminatedWithinBuffer) {
+  char name[128];
+  std::memset(name, 'x', sizeof(name));
+  get_host_name(name);
+  EXPECT_LT(std::strlen(name), 128u);
+  char expected[256] = {};
+  gethostname(expected, sizeof(expected) - 1);
+  EXPECT_EQ(std::string(name), std::string(expected).substr(0, 127));
+}
+
+TEST(CommandLineTest, OnlyExactSelfSkipsSupervision) {
+  auto self = [](const char* arg) {
+    char prog[] = "tarvex";
+    std::string a = arg;
+    char* argv[] = {prog, a.data(), nullptr};
+    return readSelfFlag(2, argv);
+  };
+  EXPECT_EQ(self("-self"), 1);
+  EXPECT_EQ(self("-SELF"), 0);
+  EXPECT_EQ(self("-selfx"), 0);
+  EXPECT_EQ(self("-self                   "), 0);  // 24 characters: ignored
+  char prog[] = "tarvex";
+  char* none[] = {prog, nullptr};
+  EXPECT_EQ(readSelfFlag(1, none), 0);
+}
+
+TEST(CommandLineTest, RawLineReadsLikeAtoi) {
+  char prog[] = "tarvex";
+  char five[] = " 5";
+  char self[] = "-self";
+  char more[] = "x";
+  char* numeric[] = {prog, five, more, nullptr};
+  char* selfArgs[] = {prog, self, nullptr};
+  EXPECT_EQ(rawCommandNumber(3, numeric), 5);
+  EXPECT_EQ(rawCommandNumber(2, selfArgs), 0);
+  EXPECT_EQ(rawCommandNumber(1, selfArgs), 0);
+}
+
+}  // namespace
