@@ -1,10 +1,32 @@
-// Placeholder until the run log lands: writes every line through kprintf.
+#include <cstdint>
+
+#include "config/ini_reader.h"
 #include "config/sync_config.h"
 #include "host/messages.h"
 #include "platform/kprintf.h"
 
+namespace {
+
+constexpr int64_t kSwitchRereadSeconds = 30;  // re-read the switch after more than this
+constexpr int32_t kMaxRunLogSeq = 10000;      // last line number before starting at 0
+
+}  // namespace
+
 int SyncConfig::WriteRunLog(std::string text) {
-  if (logSeq > 10000) logSeq = 0;
+  const int64_t now = nowCalendarSeconds();
+  // Signed difference, computed without overflow: a clock set back gives a
+  // negative value and no re-read until it has passed the last re-read again.
+  const int64_t sinceRead =
+      static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(flagReadTime));
+  if (sinceRead > kSwitchRereadSeconds) {
+    IniReader getIni("logsynset.ini");
+    logFlag = iniInt32(getIni.readNumber("synLogFlag", "Flag", "0"));
+    flagReadTime = nowCalendarSeconds();
+  }
+  if (logFlag == 0) return 0;
+
+  if (logSeq > kMaxRunLogSeq) logSeq = 0;
+  // The text is an argument, never the format: its percent signs stay as they are.
   kprintf(6, 7, 1, kRunLogFormat, logSeq, text.c_str());
   ++logSeq;
   return 1;
