@@ -1,4 +1,112 @@
-// Placeholder until the conversion lands: converts nothing.
-#include "config/sync_config.h"
+// SyncConfig::BuildSendLogBody: operation-log messages into the receiving platform's
+// document.
+#include <json/json.h>
 
-int SyncConfig::BuildSendLogBody(std::vector<std::string>, std::string&) { return -1; }
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/sync_config.h"
+#include "convert/message_reader.h"
+#include "convert/platform_log_info.h"
+#include "convert/record_fields.h"
+#include "convert/utf8_to_gbk.h"
+
+namespace {
+
+constexpr const char* kControlClass = "Control";  // the only class converted
+constexpr const char* kEventType = "122";          // eventType of every record
+
+}  // namespace
+
+int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& body) {
+  try {
+    // The document text, built record by record: "[", objects separated by ",".
+    std::string bodysender = "[";
+    int n = 0;  // records converted so far
+    MessageReader reader;
+    Utf8ToGbk toGbk;
+    PLATFORMLOGINFO sendLogData;
+
+    for (const std::string& text : batch) {
+      // Anything thrown while a message is worked on skips the rest of that message;
+      // records already added stay whole.
+      try {
+        Json::Value logJson;
+        if (!reader.parse(text, &logJson) || !logJson.isArray()) continue;
+        const Json::Value& records = logJson;
+        for (Json::ArrayIndex i = 0; i < records.size(); ++i) {
+          const Json::Value& record = records[i];
+          if (!record.isObject()) continue;
+
+          const std::string classname = memberText(record, "classname");
+          if (classname != kControlClass) continue;
+
+          const int32_t occurtime = decimalInt32(memberText(record, "occurtime"));
+          std::string operateTime = operateTimeText(occurtime);
+          const std::string occurms = memberText(record, "occurms");
+          const std::string devicekey = memberText(record, "devicekey");
+
+          const auto app = appSystems.find(decimalInt32(memberText(record, "appsysid")));
+          if (app == appSystems.end()) continue;
+
+          std::string chardesc = memberText(record, "chardesc");
+          WriteRunLog(toGbk.convert(chardesc));
+
+          std::string userName = memberText(record, "userattr[0]");
+          std::string workstation = memberText(record, "userattr[1]");
+          const std::string groupname = memberText(record, "groupname");
+
+          std::string guid = std::to_string(occurtime);
+          guid += ':';
+          guid += occurms;
+          guid += ':';
+          guid += devicekey;
+          guid += ':';
+          guid += classname;
+
+          const auto station = stations.find(groupname);
+          if (station == stations.end()) continue;
+
+          // Every field is assigned, so nothing carries over between records.
+          sendLogData.lineId = station->second.lineId;
+          sendLogData.stationId = station->second.stationId;
+          sendLogData.operateTime = std::move(operateTime);
+          sendLogData.operator_.clear();
+          sendLogData.userShortName.clear();
+          sendLogData.userName = std::move(userName);
+          sendLogData.roleName.clear();
+          sendLogData.workstation = std::move(workstation);
+          sendLogData.major = app->second;
+          sendLogData.subSystem.clear();
+          sendLogData.eventType = kEventType;
+          sendLogData.guid = std::move(guid);
+          sendLogData.target.clear();
+          sendLogData.description = std::move(chardesc);
+          sendLogData.result.clear();
+          sendLogData.lineName = station->second.lineDesc;
+          sendLogData.stationName = station->second.stationDesc;
+
+          const std::size_t before = bodysender.size();
+          try {
+            if (n > 0) bodysender.push_back(',');
+            appendJson(sendLogData, &bodysender);
+          } catch (...) {
+            bodysender.resize(before);  // never a partly written record
+            throw;
+          }
+          ++n;
+        }
+      } catch (...) {
+      }
+    }
+
+    if (n == 0) return -1;
+    bodysender += "]\n";
+    body = std::move(bodysender);
+    return 1;
+  } catch (...) {
+    // Only memory exhaustion gets here; the caller's body is untouched.
+    return -1;
+  }
+}
