@@ -71,6 +71,13 @@ std::vector<std::string> values(const std::string& doc, const std::string& membe
   return out;
 }
 
+// A run-log line as the conversion writes it, without the time stamp.
+std::string runLogLine(int seq, const std::string& data) {
+  // "tovra操作日志同步" in GBK.
+  return "tovra\xB2\xD9\xD7\xF7\xC8\xD5\xD6\xBE\xCD\xAC\xB2\xBD" "No=" +
+         std::to_string(seq) + ",data:" + data + " --";
+}
+
 class ConvertTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -100,6 +107,21 @@ class ConvertTest : public ::testing::Test {
     return config_->BuildSendLogBody(batch, body_);
   }
 
+  // Lines of the run-log file, without their "YYYY-MM-DD HH:MM:SS.mmm " stamps.
+  std::vector<std::string> runLogLines() const {
+    const std::string log = readFile(root_.logPath());
+    std::vector<std::string> lines;
+    for (std::size_t p = 0; p < log.size();) {
+      std::size_t end = log.find('\n', p);
+      if (end == std::string::npos) end = log.size();
+      const std::string line = log.substr(p, end - p);
+      lines.push_back(line.size() > kStampSize ? line.substr(kStampSize) : line);
+      p = end + 1;
+    }
+    return lines;
+  }
+  static constexpr std::size_t kStampSize = 24;
+
   TempRoot root_;
   std::unique_ptr<SyncConfig> config_;
   std::string body_;
@@ -108,10 +130,9 @@ class ConvertTest : public ::testing::Test {
 };
 
 TEST_F(ConvertTest, WorkedExampleGivesExactDocumentAndOneRunLogLine) {
-  const int32_t seq = config_->logSeq;
   ASSERT_EQ(1, convert({message({exampleRecord()})}));
   EXPECT_EQ(kExampleDocument, body_);
-  EXPECT_EQ(seq + 1, config_->logSeq);
+  EXPECT_EQ((std::vector<std::string>{runLogLine(0, "Breaker 12 closed")}), runLogLines());
 }
 
 TEST_F(ConvertTest, RecordsFollowMessageOrderThenArrayOrder) {
@@ -175,11 +196,12 @@ TEST_F(ConvertTest, ElementWithOnlyClassnameNeedsCodeZeroAndEmptyStation) {
 
 TEST_F(ConvertTest, RunLogGetsDescriptionsThatPassClassAndApplicationChecks) {
   const Members r = exampleRecord();
-  int32_t seq = config_->logSeq;
-  EXPECT_EQ(-1, convert({message({with(r, "appsysid", "99"), with(r, "classname", "Alarm")})}));
-  EXPECT_EQ(seq, config_->logSeq);
-  EXPECT_EQ(-1, convert({message({with(r, "groupname", "ST99")})}));
-  EXPECT_EQ(seq + 1, config_->logSeq);
+  // UTF-8 "断路器" then a stray byte; the log copy is GBK with "?" for the stray byte.
+  const std::string desc = "\xE6\x96\xAD\xE8\xB7\xAF\xE5\x99\xA8 \xFF";
+  EXPECT_EQ(-1, convert({message({with(r, "appsysid", "99"), with(r, "classname", "Alarm"),
+                                  with(with(r, "groupname", "ST99"), "chardesc", desc)})}));
+  EXPECT_EQ((std::vector<std::string>{runLogLine(0, "\xB6\xCF\xC2\xB7\xC6\xF7 ?")}),
+            runLogLines());
 }
 
 TEST_F(ConvertTest, BytesReachDocumentUnchangedWithOnlyJsonEscaping) {
