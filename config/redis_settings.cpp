@@ -8,21 +8,24 @@ namespace {
 
 constexpr const char* kRedisFile = "rdsset.ini";
 
-// Fills `list` from one section: count key, "host%d"/"port%d" key formats.
+// Fills `list` from one section: count key, "host%d"/"port%d" key formats. The
+// count is capped so that a mistyped count cannot exhaust memory.
 void fillList(IniReader& getIni, std::vector<std::string>& list, const char* section,
               const char* countKey, const char* hostFormat, const char* portFormat,
               const char* defaultPort) {
   list.clear();
-  const int32_t count = iniInt32(getIni.readNumber(section, countKey, "0"));
+  int32_t count = iniInt32(getIni.readNumber(section, countKey, "0"));
+  if (count > kMaxRedisEntries) count = kMaxRedisEntries;
   for (int32_t i = 0; i < count; ++i) {
     char str[64];
     char str2[64];
     std::snprintf(str, sizeof(str), hostFormat, static_cast<int>(i));
     std::snprintf(str2, sizeof(str2), portFormat, static_cast<int>(i));
+    // The port is read first: the host lookup reuses the reader's result buffer.
     const int32_t port = iniInt32(getIni.readNumber(section, str2, defaultPort));
     std::string info = getIni.readString(section, str, "127.0.0.1");
     info += ':';
-    info += std::to_string(port);
+    info += std::to_string(port);  // "%s:%d"
     list.push_back(std::move(info));
   }
 }

@@ -2,7 +2,10 @@
 //
 // loadSettings reads the mode, the command time-out and the address lists of that
 // mode (each "host:port", in index order) and returns 1. A missing file gives mode
-// 1 with no addresses and no time-out. Each RedisClient loads its own copy once.
+// 1 with no addresses and no time-out; a missing entry key gives 127.0.0.1 and the
+// default port. A list holds at most kMaxRedisEntries entries, whatever its count
+// key says. Address texts are kept whole: the connections skip a text too long for
+// their address records. Each RedisClient loads its own copy once.
 #ifndef TARVEX_CONFIG_REDIS_SETTINGS_H_
 #define TARVEX_CONFIG_REDIS_SETTINGS_H_
 
@@ -17,6 +20,7 @@ constexpr int32_t kRedisModeSentinel = 3;     // discovered through Sentinels
 
 constexpr std::size_t kMaxRedisHost = 51;     // characters of a host name
 constexpr std::size_t kMaxRedisAddress = 127; // characters of a "host:port" text
+constexpr int32_t kMaxRedisEntries = 1024;    // entries read into one address list
 
 struct RedisSettings {
   int loadSettings();

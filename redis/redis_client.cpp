@@ -1,15 +1,30 @@
 #include "redis/redis_client.h"
 
 #include <sys/time.h>
+#include <sys/types.h>
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// Splits "host:port" into *addr. Returns false, leaving the host empty, when the
-// text or its host part is too long to hold; such an address is skipped like one
-// that does not answer.
+// Units of the command time-out.
+constexpr int64_t kUsecPerMs = 1000;      // microseconds in a millisecond
+constexpr int64_t kMsPerSec = 1000;       // milliseconds in a second
+
+// The command time-out as the sockets take it: cut to whole milliseconds. Returns
+// false when that comes to 0 ms, which sets no limit at all.
+bool wholeMsTimeout(int32_t sec, int32_t usec, struct timeval* tv) {
+  const int64_t ms = static_cast<int64_t>(sec) * kMsPerSec + usec / kUsecPerMs;
+  if (ms <= 0) return false;
+  tv->tv_sec = static_cast<time_t>(ms / kMsPerSec);
+  tv->tv_usec = static_cast<suseconds_t>((ms % kMsPerSec) * kUsecPerMs);
+  return true;
+}
+
+// Splits "host:port" into *addr. Returns false, leaving the host empty and the port
+// 0, when the text or its host part is too long to hold; such an address is skipped
+// like one that does not answer.
 bool parseAddress(const std::string& text, RedisAddress* addr) {
   std::memset(addr->host, 0, sizeof(addr->host));
   addr->port = 0;
@@ -18,7 +33,10 @@ bool parseAddress(const std::string& text, RedisAddress* addr) {
   if (parts.empty()) return false;
   if (parts[0].size() > kMaxRedisHost) return false;
   std::memcpy(addr->host, parts[0].data(), parts[0].size());
-  addr->port = parts.size() > 1 ? std::atoi(parts[1].c_str()) : 0;
+  // Read like atoi, without its undefined overflow.
+  if (parts.size() > 1) {
+    addr->port = static_cast<int32_t>(std::strtol(parts[1].c_str(), nullptr, 10));
+  }
   return true;
 }
 
@@ -47,17 +65,13 @@ bool RedisClient::setCommandTimeout(int32_t sec, int32_t usec) {
 }
 
 RedisContextPtr RedisClient::connectTo(const RedisAddress& addr) const {
-  if (useTimeout != 1) return RedisContextPtr(redisConnect(addr.host, addr.port));
   struct timeval tv;
-  tv.tv_sec = timeoutSec + timeoutUsec / 1000000;
-  tv.tv_usec = timeoutUsec % 1000000;
-  // hiredis works in whole milliseconds: a time-out below 1 ms sets no limit on
-  // commands, and must not turn into a zero-length connect wait either.
-  const bool belowOneMs = tv.tv_sec == 0 && tv.tv_usec < 1000;
+  if (useTimeout != 1 || !wholeMsTimeout(timeoutSec, timeoutUsec, &tv)) {
+    return RedisContextPtr(redisConnect(addr.host, addr.port));
+  }
   // A configured command time-out also bounds the TCP connect, so that a host that
-  // is powered off does not hold the thread for minutes of retries.
-  RedisContextPtr c(belowOneMs ? redisConnect(addr.host, addr.port)
-                               : redisConnectWithTimeout(addr.host, addr.port, tv));
+  // is powered off does not hold the thread for minutes of SYN retries.
+  RedisContextPtr c(redisConnectWithTimeout(addr.host, addr.port, tv));
   if (redisUsable(c)) redisSetTimeout(c.get(), tv);
   return c;
 }

@@ -5,6 +5,8 @@
 // one answers, else a master), the write connection (a master), or both; in
 // Sentinel mode it first rediscovers the masters and slaves. A connection that
 // breaks stays in its error state until the next connect of its kind replaces it.
+// Addresses are tried in list order; one whose host has more than 51 characters or
+// whose text has more than 127 is skipped like one that does not answer.
 //
 // A client belongs to the thread that made it and is never shared; it takes no
 // lock. Destruction closes writeConn, readConn and sentinelConn, in that order.
@@ -68,8 +70,10 @@ class RedisClient : public RedisSettings {
   // made; 0: ended after reading.
   int subscribeAndReceive(std::vector<std::string> channels);
 
-  // Opens a connection to `addr`, bounded by the command time-out when one is set
-  // (which then also applies to its commands). The result may be in error.
+  // Opens a connection to `addr`. When useTimeout is 1 the command time-out, cut to
+  // whole milliseconds, bounds the TCP connect and then every command on it; a
+  // time-out below 1 ms sets no limit and the connect blocks. The result may be in
+  // error.
   RedisContextPtr connectTo(const RedisAddress& addr) const;
 
   int32_t useTimeout = 0;  // 1 when a command time-out is set on every connection
