@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "gtest/gtest.h"
 #include "host/messages.h"
 #include "redis/use_flag.h"
+#include "tests/support/http_test_server.h"
 #include "tests/support/redis_server_process.h"
 #include "tests/support/tarvex_instance.h"
 #include "tests/support/test_env.h"
@@ -34,9 +36,11 @@ std::string rdssetFor(int port) {
 // One host: its own installation root pointing at `redisPort`, and its instance.
 class Host {
  public:
-  Host(const std::string& name, int redisPort) : name_(name), instance_(root_.path(), name) {
+  // `syncSettings` follows the run-log switch in logsynset.ini.
+  Host(const std::string& name, int redisPort, const std::string& syncSettings = "")
+      : name_(name), instance_(root_.path(), name) {
     root_.writeCfg("rdsset.ini", rdssetFor(redisPort));
-    root_.writeCfg("logsynset.ini", "[synLogFlag]\nFlag=1\n");
+    root_.writeCfg("logsynset.ini", "[synLogFlag]\nFlag=1\n" + syncSettings);
   }
 
   bool start() { return instance_.start({"-self"}); }
@@ -235,6 +239,81 @@ TEST_F(ArbitrationTest, SupervisedOwnerEndsOnceItsParentIsGone) {
   std::printf("ended %.2f s after its parent\n", secondsSince(orphaned));
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+// One operation-log message holding one control record keyed by `deviceKey`.
+std::string controlMessage(const std::string& deviceKey) {
+  return "[{\"classname\":\"Control\",\"occurtime\":\"1709629622\",\"occurms\":\"250\","
+         "\"devicekey\":\"" + deviceKey + "\",\"appsysid\":\"3\",\"chardesc\":\"closed\","
+         "\"userattr[0]\":\"op01\",\"userattr[1]\":\"WS05\",\"groupname\":\"ST07\"}]";
+}
+
+// How often each record key ("guid") arrived in the documents posted so far.
+std::map<std::string, int> deliveredKeys(const HttpTestServer& server) {
+  std::map<std::string, int> keys;
+  const std::string marker = "\"guid\":\"";
+  for (const HttpTestServer::Request& r : server.requests()) {
+    for (std::size_t at = r.body.find(marker); at != std::string::npos;
+         at = r.body.find(marker, at + 1)) {
+      const std::size_t start = at + marker.size();
+      ++keys[r.body.substr(start, r.body.find('"', start) - start)];
+    }
+  }
+  return keys;
+}
+
+TEST_F(ArbitrationTest, OnlyTheOwnerDeliversAndTheStandbyTakesOverWhenItDies) {
+  RedisServerProcess redis;
+  ASSERT_TRUE(redis.start());
+  HttpTestServer server;
+  ASSERT_TRUE(server.start());
+  const std::string sync =
+      "[tovraurl]\nurl=" + server.url("/log") +
+      "\n[appSysId]\nappsysidnum=1\nappsysid0=3\nappsysiddesc0=Power\n"
+      "[stationInfo]\nstationnum=1\nstationlindid0=L2\nstationid0=S07\n"
+      "stationlinddesc0=Line 2\nstationdesc0=Station 7\nstationcode0=ST07\n";
+  Host first("hostX", redis.port(), sync);
+  Host second("hostY", redis.port(), sync);
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(first.waitLogged(kOwnLine, 4000));
+  ASSERT_TRUE(second.start());
+  auto subscribers = [&] { return redis.cli({"PUBSUB", "NUMSUB", "almTopic"}); };
+  ASSERT_TRUE(waitUntil([&] { return subscribers() == "almTopic\n1"; }, 5000, 100));
+
+  const int kBefore = 5;
+  for (int i = 0; i < kBefore; ++i) {
+    redis.cli({"PUBLISH", "almTopic", controlMessage("before" + std::to_string(i))});
+  }
+  auto count = [&](const std::string& key) {
+    const std::map<std::string, int> keys = deliveredKeys(server);
+    auto it = keys.find(key);
+    return it == keys.end() ? 0 : it->second;
+  };
+  const std::string lastBefore = "1709629622:250:before" + std::to_string(kBefore - 1) + ":Control";
+  ASSERT_TRUE(waitUntil([&] { return count(lastBefore) > 0; }, 10000, 100));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(static_cast<std::size_t>(kBefore), deliveredKeys(server).size());
+  for (const auto& kv : deliveredKeys(server)) EXPECT_EQ(1, kv.second) << kv.first;
+  EXPECT_FALSE(second.logged(kOwnLine));
+
+  // The owner dies; one message a second is published until the standby delivers.
+  first.instance().kill();
+  const Clock::time_point killed = Clock::now();
+  double firstDelivery = -1;
+  for (int i = 0; secondsSince(killed) < 40; ++i) {
+    redis.cli({"PUBLISH", "almTopic", controlMessage("after" + std::to_string(i))});
+    if (deliveredKeys(server).size() > static_cast<std::size_t>(kBefore)) {
+      firstDelivery = secondsSince(killed);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  std::printf("standby delivered %.2f s after the owner was killed\n", firstDelivery);
+  EXPECT_GT(firstDelivery, 0);
+  EXPECT_LE(firstDelivery, 30.0);
+  EXPECT_EQ("hostY", owner(redis));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  for (const auto& kv : deliveredKeys(server)) EXPECT_EQ(1, kv.second) << kv.first;
 }
 
 }  // namespace
