@@ -64,9 +64,13 @@ bool RedisClient::setCommandTimeout(int32_t sec, int32_t usec) {
   return true;
 }
 
+bool RedisClient::commandTimeval(struct timeval* tv) const {
+  return useTimeout == 1 && wholeMsTimeout(timeoutSec, timeoutUsec, tv);
+}
+
 RedisContextPtr RedisClient::connectTo(const RedisAddress& addr) const {
   struct timeval tv;
-  if (useTimeout != 1 || !wholeMsTimeout(timeoutSec, timeoutUsec, &tv)) {
+  if (!commandTimeval(&tv)) {
     return RedisContextPtr(redisConnect(addr.host, addr.port));
   }
   // A configured command time-out also bounds the TCP connect, so that a host that

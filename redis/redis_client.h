@@ -16,6 +16,8 @@
 #ifndef TARVEX_REDIS_REDIS_CLIENT_H_
 #define TARVEX_REDIS_REDIS_CLIENT_H_
 
+#include <sys/time.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -69,6 +71,11 @@ class RedisClient : public RedisSettings {
   // "Control" until RunFlag is 0 or a read fails. -1: empty list or subscription not
   // made; 0: ended after reading.
   int subscribeAndReceive(std::vector<std::string> channels);
+
+  // The command time-out as it is set on sockets: cut to whole milliseconds. False
+  // (tv untouched) when useTimeout is 0 or the time-out comes to less than 1 ms,
+  // which sets no limit.
+  bool commandTimeval(struct timeval* tv) const;
 
   // Opens a connection to `addr`. When useTimeout is 1 the command time-out, cut to
   // whole milliseconds, bounds the TCP connect and then every command on it; a

@@ -135,6 +135,24 @@ TEST_F(RedisClientTest, ZeroOrNegativeTimeoutSetsNoLimit) {
   }
 }
 
+TEST_F(RedisClientTest, TimeoutIsCutToWholeMillisecondsWithCarry) {
+  startServers(1);
+  writeSettings("[Format]\nOvertimeSec=0\nOvertimeUsec=2500999\n" +
+                loopbackSection("Master", {port(0)}));
+  RedisClient client;
+  timeval tv{};
+  ASSERT_TRUE(client.commandTimeval(&tv));
+  EXPECT_EQ(2, tv.tv_sec);
+  EXPECT_EQ(500000, tv.tv_usec);
+  // Sockets refuse a microseconds part of a second or more; the carry keeps the
+  // connection usable.
+  client.connect(1);
+  ASSERT_TRUE(redisUsable(client.readConn));
+  const timeval set = socketTimeout(client.readConn, SO_RCVTIMEO);
+  EXPECT_EQ(2, set.tv_sec);
+  EXPECT_EQ(500000, set.tv_usec);
+}
+
 TEST_F(RedisClientTest, HalfSecondTimeoutEndsQuietRead) {
   startServers(1);
   writeSettings("[Format]\nOvertimeSec=0\nOvertimeUsec=500000\n" +
