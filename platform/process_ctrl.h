@@ -1,14 +1,15 @@
 // Supervision hand-shake with the process that started the service, and the host
 // name the instances use to tell each other apart.
 //
-// CProcessCtrl: StartProcess records the pid of the parent process. ISeeFather
-// returns non-zero while the parent recorded by StartProcess (or, if StartProcess
-// was never called on this object, the parent at construction) is still the
-// process's parent, and 0 once it is gone (the process was re-parented). Objects are
-// cheap, hold no resources and may be made on any thread.
+// CProcessCtrl: StartProcess records the pid of the parent process, for this object
+// and for every object made afterwards in the process. ISeeFather returns non-zero
+// while the recorded parent (without any StartProcess in the process: the parent at
+// construction) is still the process's parent, and 0 once it is gone (the process
+// was re-parented). Objects are cheap, hold no resources and may be made on any
+// thread.
 //
-// get_host_name fills `name` (at least 128 bytes) with gethostname(), cut to 127
-// bytes and NUL-terminated; an empty text when the name cannot be read.
+// get_host_name fills `name` (128 bytes) with gethostname(), cut to 127 bytes and
+// zero-filled after the name; an empty text when the name cannot be read.
 #ifndef TARVEX_PLATFORM_PROCESS_CTRL_H_
 #define TARVEX_PLATFORM_PROCESS_CTRL_H_
 

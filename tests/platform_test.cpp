@@ -125,37 +125,6 @@ TEST(QuietEndTest, WriteToClosedPipeDoesNotKill) {
             }), 7);
 }
 
-TEST(ProcessCtrlTest, ParentGoneIsSeen) {
-  // The child forks a grandchild and exits; the grandchild reports whether it saw
-  // its parent before and after through its exit status, read via a pipe.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t child = fork();
-  if (child == 0) {
-    pid_t grandchild = fork();
-    if (grandchild == 0) {
-      CProcessCtrl proc;
-      proc.StartProcess("tarvex", "d", "rtu", 0);
-      char before = proc.ISeeFather() != 0 ? '1' : '0';
-      write(fds[1], &before, 1);
-      for (int i = 0; i < 500 && getppid() != 1 && proc.ISeeFather() != 0; ++i) usleep(10000);
-      char after = proc.ISeeFather() != 0 ? '1' : '0';
-      write(fds[1], &after, 1);
-      _exit(0);
-    }
-    usleep(100000);
-    _exit(0);
-  }
-  close(fds[1]);
-  waitpid(child, nullptr, 0);
-  char seen[2] = {0, 0};
-  ASSERT_EQ(read(fds[0], &seen[0], 1), 1);
-  ASSERT_EQ(read(fds[0], &seen[1], 1), 1);
-  close(fds[0]);
-  EXPECT_EQ(seen[0], '1');
-  EXPECT_EQ(seen[1], '0');
-}
-
 TEST(HostNameTest, NameIsTerminatedWithinBuffer) {
   char name[128];
   std::memset(name, 'x', sizeof(name));
@@ -192,6 +161,76 @@ TEST(CommandLineTest, RawLineReadsLikeAtoi) {
   EXPECT_EQ(rawCommandNumber(3, numeric), 5);
   EXPECT_EQ(rawCommandNumber(2, selfArgs), 0);
   EXPECT_EQ(rawCommandNumber(1, selfArgs), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs `watch` in a grandchild whose parent exits as soon as the grandchild has
+// made its hand-shake (`start`), and returns the characters `watch` reported.
+template <typename Start, typename Watch>
+std::string observeOrphaning(Start start, Watch watch) {
+  int report[2];
+  int started[2];
+  if (pipe(report) != 0 || pipe(started) != 0) return "pipe failed";
+  pid_t child = fork();
+  if (child == 0) {
+    pid_t grandchild = fork();
+    if (grandchild == 0) {
+      close(report[0]);
+      close(started[0]);
+      CProcessCtrl proc;
+      start(proc, report[1]);
+      write(started[1], "s", 1);
+      watch(proc, report[1]);
+      _exit(0);
+    }
+    char c;
+    close(started[1]);
+    read(started[0], &c, 1);  // the parent ends only after the hand-shake
+    _exit(0);
+  }
+  close(report[1]);
+  close(started[0]);
+  close(started[1]);
+  waitpid(child, nullptr, 0);
+  std::string seen;
+  char c;
+  while (read(report[0], &c, 1) == 1) seen += c;
+  close(report[0]);
+  return seen;
+}
+
+void reportFlag(int fd, int value) {
+  char c = value != 0 ? '1' : '0';
+  write(fd, &c, 1);
+}
+
+TEST(ProcessCtrlTest, ParentGoneIsSeen) {
+  std::string seen = observeOrphaning(
+      [](CProcessCtrl& proc, int fd) {
+        proc.StartProcess("tarvex", "d", "rtu", 0);
+        reportFlag(fd, proc.ISeeFather());
+      },
+      [](CProcessCtrl& proc, int fd) {
+        for (int i = 0; i < 1000 && proc.ISeeFather() != 0; ++i) usleep(10000);
+        reportFlag(fd, proc.ISeeFather());
+      });
+  EXPECT_EQ(seen, "10");
+}
+
+TEST(ProcessCtrlTest, LaterObjectsWatchTheSupervisorRecordedAtStart) {
+  // The supervisor dies between the hand-shake and the making of a later object:
+  // that object must still see the parent as gone.
+  std::string seen = observeOrphaning(
+      [](CProcessCtrl& proc, int) { proc.StartProcess("tarvex", "d", "rtu", 0); },
+      [](CProcessCtrl& proc, int fd) {
+        for (int i = 0; i < 1000 && proc.ISeeFather() != 0; ++i) usleep(10000);
+        CProcessCtrl later;
+        reportFlag(fd, later.ISeeFather());
+      });
+  EXPECT_EQ(seen, "0");
 }
 
 }  // namespace
