@@ -48,23 +48,15 @@ TEST_F(RedisSettingsTest, MasterSlaveModeKeepsIndexOrder) {
   EXPECT_TRUE(settings_.sentinelAddrs.empty());
 }
 
-TEST_F(RedisSettingsTest, MasterModeReadsNoSlaves) {
-  load("[ConnectionMaster]\nMasterNum=1\nMasterIp0=m\nMasterPort0=1\n"
-       "[ConnectionSlave]\nSlaveNum=1\nSlaveIp0=s\nSlavePort0=2\n");
-  EXPECT_EQ(1, settings_.mode);
-  EXPECT_EQ(Texts({"m:1"}), settings_.masterAddrs);
-  EXPECT_TRUE(settings_.slaveAddrs.empty());
-}
-
 TEST_F(RedisSettingsTest, MissingEntryKeysGiveDefaultAddress) {
   load("[ConnectionMode]\nMode=1\n"
-       "[ConnectionMaster]\nMasterNum=2\nMasterIp0=redis-a\nMasterPort0=6400\n");
+       "[ConnectionMaster]\nMasterNum=2\nMasterIp0=redis-a\nMasterPort0=6400\n"
+       "[ConnectionSlave]\nSlaveNum=1\nSlaveIp0=s\nSlavePort0=2\n");
   EXPECT_EQ(Texts({"redis-a:6400", "127.0.0.1:6379"}), settings_.masterAddrs);
-}
+  EXPECT_TRUE(settings_.slaveAddrs.empty());  // mode 1 reads no slaves
 
-TEST_F(RedisSettingsTest, KeysNumberedFromOneAreNotRead) {
-  load("[ConnectionMode]\nMode=1\n"
-       "[ConnectionMaster]\nMasterNum=1\nMasterIp1=redis-a\nMasterPort1=6400\n");
+  // Entries are numbered from 0: MasterIp1 is not the first entry.
+  load("[ConnectionMaster]\nMasterNum=1\nMasterIp1=redis-a\nMasterPort1=6400\n");
   EXPECT_EQ(Texts({"127.0.0.1:6379"}), settings_.masterAddrs);
 }
 
