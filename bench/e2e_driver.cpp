@@ -1,0 +1,388 @@
+// e2e_driver: the publisher and the receiver of the end-to-end benchmark
+// (bench/e2e_bench.sh starts redis-server and the service, then runs this).
+//
+// It listens as the receiving platform on 127.0.0.1:<receiver-port>, publishes
+// one-record operation-log messages on almTopic through Redis at
+// 127.0.0.1:<redis-port> with pipelining, and reads the records back out of the
+// documents it receives. Each record carries its trial number and publish time
+// (microseconds, CLOCK_REALTIME) in "devicekey" and its sequence number in "occurms";
+// both come back inside "guid", so the receiver counts records per trial and the
+// latency from publish to receipt. The service's CPU time and peak RSS are read from
+// /proc/<service-pid>.
+//
+//   e2e_driver --redis-port P --receiver-port R --service-pid PID [--quick]
+#include <hiredis/hiredis.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/loopback_receiver.h"
+
+namespace {
+
+// ---- timing constants -------------------------------------------------------------
+constexpr int kDrainPublishSeconds = 5;   // (a): publishing as fast as possible
+constexpr int kTrialSeconds = 6;          // (b): one paced trial
+constexpr int kLatencySeconds = 10;       // (c): paced at kLatencyRate
+constexpr int kLatencyRate = 2000;        // (c): messages per second
+constexpr int kQuietEndMs = 1500;         // a trial ends this long after the last record
+constexpr int kKeptUpMs = 1000;           // (b): last record at most this late
+constexpr int kPipelineChunk = 500;       // commands sent before reading their replies
+constexpr int kBisectSteps = 3;           // (b): refinements after the first loss
+
+int64_t nowUs() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// What the receiver saw of one trial.
+struct TrialStats {
+  int64_t records = 0;               // records received
+  int64_t firstUs = 0;               // receipt time of the first record
+  int64_t lastUs = 0;                // receipt time of the last record
+  std::vector<int64_t> latenciesUs;  // publish -> receipt, one per record
+};
+
+class Collector {
+ public:
+  // Reads every guid "<time>:<seq>:P<trial>T<us>:Control" out of a document.
+  std::string onDocument(const std::string& body) {
+    const int64_t now = nowUs();
+    static const char kKey[] = "\"guid\":\"";
+    std::lock_guard<std::mutex> lock(mu_);
+    ++documents_;
+    std::size_t pos = 0;
+    while ((pos = body.find(kKey, pos)) != std::string::npos) {
+      pos += sizeof(kKey) - 1;
+      const std::size_t p = body.find(":P", pos);
+      if (p == std::string::npos) break;
+      char* end = nullptr;
+      const long trial = std::strtol(body.c_str() + p + 2, &end, 10);
+      if (end == nullptr || *end != 'T') continue;
+      const int64_t sentUs = std::strtoll(end + 1, nullptr, 10);
+      TrialStats& t = trials_[trial];
+      if (t.records == 0) t.firstUs = now;
+      t.lastUs = now;
+      ++t.records;
+      t.latenciesUs.push_back(now - sentUs);
+    }
+    return "{\"code\":0}";
+  }
+
+  TrialStats trial(int id) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return trials_[id];
+  }
+  int64_t records(int id) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return trials_[id].records;
+  }
+  int64_t documents() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return documents_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::map<int, TrialStats> trials_;  // guarded by mu_
+  int64_t documents_ = 0;             // guarded by mu_
+};
+
+struct RedisFree {
+  void operator()(redisContext* c) const { redisFree(c); }
+};
+using RedisPtr = std::unique_ptr<redisContext, RedisFree>;
+
+class Publisher {
+ public:
+  bool connect(int port) {
+    ctx_.reset(redisConnect("127.0.0.1", port));
+    return ctx_ != nullptr && ctx_->err == 0;
+  }
+
+  // Publishes `count` messages of trial `trial`, paced at `rate` per second, or as
+  // fast as possible when rate is 0. Returns the number published (0 on a Redis
+  // failure partway).
+  int64_t publish(int trial, int64_t count, int64_t rate) {
+    const int64_t startUs = nowUs();
+    int64_t sent = 0;
+    while (sent < count) {
+      int64_t due = count;
+      if (rate > 0) {
+        due = std::min<int64_t>(count, (nowUs() - startUs) * rate / 1000000 + 1);
+        if (due <= sent) {
+          const int64_t nextUs = startUs + (sent * 1000000) / rate;
+          const int64_t waitUs = nextUs - nowUs();
+          if (waitUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(waitUs));
+          continue;
+        }
+      }
+      const int64_t n = std::min<int64_t>(due - sent, kPipelineChunk);
+      for (int64_t i = 0; i < n; ++i) {
+        const std::string msg = message(trial, sent + i);
+        redisAppendCommand(ctx_.get(), "PUBLISH almTopic %b", msg.data(), msg.size());
+      }
+      for (int64_t i = 0; i < n; ++i) {
+        void* reply = nullptr;
+        if (redisGetReply(ctx_.get(), &reply) != REDIS_OK) return 0;
+        freeReplyObject(reply);
+      }
+      sent += n;
+    }
+    return sent;
+  }
+
+ private:
+  static std::string message(int trial, int64_t seq) {
+    char buf[512];
+    std::snprintf(buf, sizeof(buf),
+                  "[{\"classname\":\"Control\",\"occurtime\":\"1709629622\","
+                  "\"occurms\":\"%" PRId64 "\",\"devicekey\":\"P%dT%" PRId64 "\","
+                  "\"appsysid\":\"3\",\"chardesc\":\"Breaker 12 closed\","
+                  "\"userattr[0]\":\"op01\",\"userattr[1]\":\"WS05\",\"groupname\":\"ST07\"}]",
+                  seq, trial, nowUs());
+    return buf;
+  }
+
+  RedisPtr ctx_;
+};
+
+// utime + stime of the process, in seconds.
+double cpuSeconds(int pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(f, line);
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14 || i == 15) ticks += std::strtod(field.c_str(), nullptr);
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A field of /proc/<pid>/status such as VmHWM, in kB; -1 when absent.
+long statusKb(int pid, const char* name) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  const std::string key = std::string(name) + ":";
+  while (std::getline(f, line)) {
+    if (line.compare(0, key.size(), key) == 0) return std::atol(line.c_str() + key.size());
+  }
+  return -1;
+}
+
+// Waits until `expected` records of the trial arrived, or none arrived for
+// kQuietEndMs. Returns the records received.
+int64_t waitForTrial(Collector& c, int trial, int64_t expected) {
+  int64_t last = -1;
+  auto lastChange = std::chrono::steady_clock::now();
+  for (;;) {
+    const int64_t n = c.records(trial);
+    if (n >= expected) return n;
+    const auto now = std::chrono::steady_clock::now();
+    if (n != last) {
+      last = n;
+      lastChange = now;
+    } else if (now - lastChange > std::chrono::milliseconds(kQuietEndMs)) {
+      return n;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+int64_t percentile(std::vector<int64_t> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  std::size_t i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+struct TrialResult {
+  int64_t published = 0;
+  int64_t received = 0;
+  int64_t publishEndUs = 0;
+  TrialStats stats;
+  double cpu = 0;  // service CPU seconds spent during the trial
+};
+
+TrialResult runTrial(Publisher& pub, Collector& col, int trial, int64_t count, int64_t rate,
+                     int servicePid) {
+  TrialResult r;
+  const double cpu0 = cpuSeconds(servicePid);
+  r.published = pub.publish(trial, count, rate);
+  r.publishEndUs = nowUs();
+  r.received = waitForTrial(col, trial, r.published);
+  r.cpu = cpuSeconds(servicePid) - cpu0;
+  r.stats = col.trial(trial);
+  return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int redisPort = 0, receiverPort = 0, servicePid = 0;
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--redis-port" && i + 1 < argc) {
+      redisPort = std::atoi(argv[++i]);
+    } else if (a == "--receiver-port" && i + 1 < argc) {
+      receiverPort = std::atoi(argv[++i]);
+    } else if (a == "--service-pid" && i + 1 < argc) {
+      servicePid = std::atoi(argv[++i]);
+    } else if (a == "--quick") {
+      quick = true;
+    } else {
+      std::fprintf(stderr,
+                   "usage: %s --redis-port P --receiver-port R --service-pid PID [--quick]\n",
+                   argv[0]);
+      return 2;
+    }
+  }
+  if (redisPort <= 0 || receiverPort <= 0 || servicePid <= 0) {
+    std::fprintf(stderr, "e2e_driver: --redis-port, --receiver-port and --service-pid are needed\n");
+    return 2;
+  }
+  const int scale = quick ? 5 : 1;  // --quick shortens every phase
+
+  Collector collector;
+  LoopbackReceiver receiver(
+      [&](const std::string&, const std::string& body) { return collector.onDocument(body); });
+  if (!receiver.start(receiverPort)) {
+    std::fprintf(stderr, "e2e_driver: %s\n", receiver.error().c_str());
+    return 1;
+  }
+  Publisher pub;
+  if (!pub.connect(redisPort)) {
+    std::fprintf(stderr, "e2e_driver: cannot connect to redis on port %d\n", redisPort);
+    return 1;
+  }
+
+  int trial = 0;
+  // Warm-up: the service must be subscribed and delivering.
+  {
+    TrialResult w = runTrial(pub, collector, ++trial, 100, 1000, servicePid);
+    if (w.received != w.published) {
+      std::fprintf(stderr, "e2e_driver: warm-up delivered %" PRId64 " of %" PRId64 " records\n",
+                   w.received, w.published);
+      return 1;
+    }
+  }
+
+  // (a) Drain rate: publish as fast as possible; the service's queue overflows and
+  // keeps its newest texts, so records are lost by design; the rate is what
+  // reached the receiver per second while it was busy.
+  const int64_t drainCount = 400000 / scale;
+  std::printf("(a) drain: publishing up to %" PRId64 " one-record messages for at most %d s "
+              "as fast as possible\n", drainCount, kDrainPublishSeconds);
+  std::fflush(stdout);
+  const int64_t drainStartUs = nowUs();
+  const double cpuA0 = cpuSeconds(servicePid);
+  TrialResult a;
+  {
+    // Publish in slices so that the phase is bounded in time.
+    const int id = ++trial;
+    int64_t published = 0;
+    while (published < drainCount &&
+           nowUs() - drainStartUs < kDrainPublishSeconds * 1000000LL / scale) {
+      published += pub.publish(id, std::min<int64_t>(20000, drainCount - published), 0);
+    }
+    a.published = published;
+    a.publishEndUs = nowUs();
+    a.received = waitForTrial(collector, id, published);
+    a.cpu = cpuSeconds(servicePid) - cpuA0;
+    a.stats = collector.trial(id);
+  }
+  const double pubSeconds = static_cast<double>(a.publishEndUs - drainStartUs) / 1e6;
+  const double drainSeconds =
+      static_cast<double>(a.stats.lastUs - a.stats.firstUs) / 1e6;
+  const double drainRate = drainSeconds > 0 ? static_cast<double>(a.received) / drainSeconds : 0;
+  std::printf("    published %" PRId64 " in %.2f s (%.0f msg/s), delivered %" PRId64
+              " (%" PRId64 " dropped by the service's queue bound) in %.2f s\n",
+              a.published, pubSeconds, static_cast<double>(a.published) / pubSeconds,
+              a.received, a.published - a.received, drainSeconds);
+  std::printf("(a) DRAIN RATE: %.0f records/s\n", drainRate);
+  std::fflush(stdout);
+
+  // (b) Highest paced rate with zero loss: every record delivered, and the last one
+  // no later than kKeptUpMs after publishing ended (so the service kept pace rather
+  // than buffering the surplus in its queue).
+  std::printf("(b) paced trials of %d s each (pass = zero loss and the last record within "
+              "%d ms of the end of publishing)\n", kTrialSeconds / (quick ? 2 : 1), kKeptUpMs);
+  const int trialSeconds = quick ? kTrialSeconds / 2 : kTrialSeconds;
+  auto tryRate = [&](int64_t rate) {
+    TrialResult t =
+        runTrial(pub, collector, ++trial, rate * trialSeconds, rate, servicePid);
+    const int64_t lagMs = t.received > 0 ? (t.stats.lastUs - t.publishEndUs) / 1000 : -1;
+    const bool pass = t.received == t.published && lagMs <= kKeptUpMs;
+    std::printf("    %6" PRId64 " msg/s: delivered %" PRId64 " of %" PRId64
+                ", last record %" PRId64 " ms after publishing ended, p99 latency %.1f ms: %s\n",
+                rate, t.received, t.published, lagMs,
+                static_cast<double>(percentile(t.stats.latenciesUs, 0.99)) / 1000.0,
+                pass ? "pass" : "FAIL");
+    std::fflush(stdout);
+    return pass;
+  };
+  int64_t lo = 0, hi = 0;
+  for (int64_t rate = 5000; rate <= 160000; rate *= 2) {
+    if (tryRate(rate)) {
+      lo = rate;
+    } else {
+      hi = rate;
+      break;
+    }
+  }
+  if (hi > 0 && lo > 0) {
+    for (int i = 0; i < (quick ? 1 : kBisectSteps); ++i) {
+      const int64_t mid = (lo + hi) / 2 / 500 * 500;
+      if (mid <= lo || mid >= hi) break;
+      if (tryRate(mid)) lo = mid; else hi = mid;
+    }
+  }
+  std::printf("(b) HIGHEST ZERO-LOSS PACED RATE: %" PRId64 " msg/s%s\n", lo,
+              hi == 0 ? " (every rate tried passed)" : "");
+  std::fflush(stdout);
+
+  // (c) Latency at 2,000 messages per second.
+  TrialResult c = runTrial(pub, collector, ++trial,
+                           kLatencyRate * std::max(2, kLatencySeconds / scale),
+                           kLatencyRate, servicePid);
+  const std::vector<int64_t>& lat = c.stats.latenciesUs;
+  std::printf("(c) LATENCY at %d msg/s over %zu records: p50 %.1f ms, p99 %.1f ms, max %.1f ms "
+              "(delivered %" PRId64 " of %" PRId64 ")\n",
+              kLatencyRate, lat.size(), percentile(lat, 0.50) / 1000.0,
+              percentile(lat, 0.99) / 1000.0, percentile(lat, 1.0) / 1000.0, c.received,
+              c.published);
+
+  // (d) Memory and CPU of the service.
+  const long hwm = statusKb(servicePid, "VmHWM");
+  const long rss = statusKb(servicePid, "VmRSS");
+  std::printf("(d) SERVICE PEAK RSS (VmHWM): %.1f MB (now %.1f MB)\n", hwm / 1024.0, rss / 1024.0);
+  std::printf("(d) SERVICE CPU per 100,000 records: %.2f s while draining (a), %.2f s at %d "
+              "msg/s (c)\n",
+              a.received > 0 ? a.cpu * 100000.0 / static_cast<double>(a.received) : 0.0,
+              c.received > 0 ? c.cpu * 100000.0 / static_cast<double>(c.received) : 0.0,
+              kLatencyRate);
+  std::printf("    documents received in all: %" PRId64 "\n", collector.documents());
+  std::fflush(stdout);
+  receiver.stop();
+  return 0;
+}
