@@ -35,7 +35,8 @@
 namespace {
 
 // ---- timing constants -------------------------------------------------------------
-constexpr int kDrainPublishSeconds = 5;   // (a): publishing as fast as possible
+constexpr int kDrainPublishSeconds = 4;   // (a): publishing faster than the service drains
+constexpr int64_t kDrainPublishRate = 100000;  // (a): messages per second, doubled if kept up
 constexpr int kTrialSeconds = 6;          // (b): one paced trial
 constexpr int kLatencySeconds = 10;       // (c): paced at kLatencyRate
 constexpr int kLatencyRate = 2000;        // (c): messages per second
@@ -287,39 +288,29 @@ int main(int argc, char** argv) {
     }
   }
 
-  // (a) Drain rate: publish as fast as possible; the service's queue overflows and
-  // keeps its newest texts, so records are lost by design; the rate is what
-  // reached the receiver per second while it was busy.
-  const int64_t drainCount = 400000 / scale;
-  std::printf("(a) drain: publishing up to %" PRId64 " one-record messages for at most %d s "
-              "as fast as possible\n", drainCount, kDrainPublishSeconds);
-  std::fflush(stdout);
-  const int64_t drainStartUs = nowUs();
-  const double cpuA0 = cpuSeconds(servicePid);
+  // (a) Drain rate: publish faster than the service drains. The service's queue
+  // overflows and keeps its newest texts, so records are lost by design; the rate
+  // is what reached the receiver per second while the service was busy. Paced
+  // rather than flat out, so that the service stays saturated for the whole phase
+  // instead of receiving everything in one burst.
   TrialResult a;
-  {
-    // Publish in slices so that the phase is bounded in time.
-    const int id = ++trial;
-    int64_t published = 0;
-    while (published < drainCount &&
-           nowUs() - drainStartUs < kDrainPublishSeconds * 1000000LL / scale) {
-      published += pub.publish(id, std::min<int64_t>(20000, drainCount - published), 0);
-    }
-    a.published = published;
-    a.publishEndUs = nowUs();
-    a.received = waitForTrial(collector, id, published);
-    a.cpu = cpuSeconds(servicePid) - cpuA0;
-    a.stats = collector.trial(id);
+  double drainRate = 0;
+  for (int64_t rate = kDrainPublishRate;; rate *= 2) {
+    const int seconds = quick ? 2 : kDrainPublishSeconds;
+    std::printf("(a) drain: publishing %" PRId64 " one-record messages/s for %d s\n", rate,
+                seconds);
+    std::fflush(stdout);
+    a = runTrial(pub, collector, ++trial, rate * seconds, rate, servicePid);
+    const double drainSeconds = static_cast<double>(a.stats.lastUs - a.stats.firstUs) / 1e6;
+    drainRate = drainSeconds > 0 ? static_cast<double>(a.received) / drainSeconds : 0;
+    std::printf("    delivered %" PRId64 " of %" PRId64 " (%" PRId64
+                " dropped by the service's queue bound) in %.2f s\n",
+                a.received, a.published, a.published - a.received, drainSeconds);
+    if (a.received < a.published || rate >= 4 * kDrainPublishRate) break;
+    std::printf("    the service kept up: publishing faster\n");
   }
-  const double pubSeconds = static_cast<double>(a.publishEndUs - drainStartUs) / 1e6;
-  const double drainSeconds =
-      static_cast<double>(a.stats.lastUs - a.stats.firstUs) / 1e6;
-  const double drainRate = drainSeconds > 0 ? static_cast<double>(a.received) / drainSeconds : 0;
-  std::printf("    published %" PRId64 " in %.2f s (%.0f msg/s), delivered %" PRId64
-              " (%" PRId64 " dropped by the service's queue bound) in %.2f s\n",
-              a.published, pubSeconds, static_cast<double>(a.published) / pubSeconds,
-              a.received, a.published - a.received, drainSeconds);
-  std::printf("(a) DRAIN RATE: %.0f records/s\n", drainRate);
+  std::printf("(a) DRAIN RATE: %.0f records/s   [service VmHWM so far %.1f MB]\n", drainRate,
+              statusKb(servicePid, "VmHWM") / 1024.0);
   std::fflush(stdout);
 
   // (b) Highest paced rate with zero loss: every record delivered, and the last one
@@ -357,8 +348,9 @@ int main(int argc, char** argv) {
       if (tryRate(mid)) lo = mid; else hi = mid;
     }
   }
-  std::printf("(b) HIGHEST ZERO-LOSS PACED RATE: %" PRId64 " msg/s%s\n", lo,
-              hi == 0 ? " (every rate tried passed)" : "");
+  std::printf("(b) HIGHEST ZERO-LOSS PACED RATE: %" PRId64 " msg/s%s   [service VmHWM so far "
+              "%.1f MB]\n", lo, hi == 0 ? " (every rate tried passed)" : "",
+              statusKb(servicePid, "VmHWM") / 1024.0);
   std::fflush(stdout);
 
   // (c) Latency at 2,000 messages per second.

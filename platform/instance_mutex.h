@@ -1,8 +1,10 @@
 // One running instance per host: an exclusive flock(2) on /run/lock/<name>.
 //
 // acquireInstanceMutex opens (creating it and its directory when missing) the lock
-// file and tries a non-blocking exclusive lock. The descriptor is close-on-exec, so
-// children never inherit the lock, and it is kept open for the life of the process.
+// file read-only and tries a non-blocking exclusive lock, so a lock file made by
+// another user (root, or the service account) guards just the same. The descriptor
+// is close-on-exec, so children never inherit the lock, and it is kept open for the
+// life of the process.
 // Results: kInstanceMutexOwned when this process now holds the lock,
 // kInstanceMutexTaken when another process holds it, kInstanceMutexUnavailable when
 // the file cannot be opened at all (the caller then runs unguarded).

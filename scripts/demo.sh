@@ -162,7 +162,7 @@ publish "no \"Control\" anywhere in the text: dropped on receipt" "[$NO_WORD]"
 publish "invalid JSON (cut short): skipped" "[$WORKED"
 publish "a comment before the array (not strict JSON): skipped" "// Control
 [$WORKED]"
-publish "root is an object, not an array" "$WORKED"
+publish "root is an object, not an array: skipped" "$WORKED"
 publish "Control record next to an Alarm record: the Control one is forwarded" "[$ALARM,$PADDED]"
 publish "empty Control object: no application system 0, not forwarded" '[{"classname":"Control"}]'
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,6 +101,29 @@ TEST(InstanceMutexTest, SecondHolderIsRefusedAndDirectoryIsMade) {
   EXPECT_EQ(acquireInstanceMutex("other", dir.c_str()), kInstanceMutexOwned);
   // A lock file that cannot be opened leaves the service unguarded.
   EXPECT_EQ(acquireInstanceMutex("m", "/proc/no-such-dir"), kInstanceMutexUnavailable);
+  removeTree(tmpl);
+}
+
+// The service account and root share /run/lock: a lock file left by root must still
+// guard a copy run by the service account.
+TEST(InstanceMutexTest, LockFileOfAnotherUserStillGuards) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+  char tmpl[] = "/tmp/tarvex-lock-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  ASSERT_EQ(chmod(tmpl, 01777), 0);
+  auto asNobody = [&](InstanceMutexResult want) {
+    return statusOfChild([&] {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(98);
+      _exit(acquireInstanceMutex("m", tmpl) == want ? 0 : 1);
+    });
+  };
+  // Root's file, free: another user takes it; held by root: another user is refused.
+  ASSERT_EQ(statusOfChild([&] {
+              _exit(acquireInstanceMutex("m", tmpl) == kInstanceMutexOwned ? 0 : 1);
+            }), 0);
+  EXPECT_EQ(asNobody(kInstanceMutexOwned), 0);
+  ASSERT_EQ(acquireInstanceMutex("m", tmpl), kInstanceMutexOwned);
+  EXPECT_EQ(asNobody(kInstanceMutexTaken), 0);
   removeTree(tmpl);
 }
 
