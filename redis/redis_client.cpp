@@ -22,24 +22,6 @@ bool wholeMsTimeout(int32_t sec, int32_t usec, struct timeval* tv) {
   return true;
 }
 
-// Splits "host:port" into *addr. Returns false, leaving the host empty and the port
-// 0, when the text or its host part is too long to hold; such an address is skipped
-// like one that does not answer.
-bool parseAddress(const std::string& text, RedisAddress* addr) {
-  std::memset(addr->host, 0, sizeof(addr->host));
-  addr->port = 0;
-  if (text.size() > kMaxRedisAddress) return false;
-  std::vector<std::string> parts = RedisClient::splitText(text, ":");
-  if (parts.empty()) return false;
-  if (parts[0].size() > kMaxRedisHost) return false;
-  std::memcpy(addr->host, parts[0].data(), parts[0].size());
-  // Read like atoi, without its undefined overflow.
-  if (parts.size() > 1) {
-    addr->port = static_cast<int32_t>(std::strtol(parts[1].c_str(), nullptr, 10));
-  }
-  return true;
-}
-
 }  // namespace
 
 RedisClient::RedisClient() {
@@ -119,6 +101,21 @@ int RedisClient::connectWrite() {
     }
   }
   return -1;
+}
+
+bool RedisClient::parseAddress(const std::string& text, RedisAddress* addr) {
+  std::memset(addr->host, 0, sizeof(addr->host));
+  addr->port = 0;
+  if (text.size() > kMaxRedisAddress) return false;
+  std::vector<std::string> parts = splitText(text, ":");
+  if (parts.empty()) return false;
+  if (parts[0].size() > kMaxRedisHost) return false;
+  std::memcpy(addr->host, parts[0].data(), parts[0].size());
+  // Read like atoi, without its undefined overflow.
+  if (parts.size() > 1) {
+    addr->port = static_cast<int32_t>(std::strtol(parts[1].c_str(), nullptr, 10));
+  }
+  return true;
 }
 
 std::vector<std::string> RedisClient::splitText(const std::string& text,

@@ -56,6 +56,11 @@ class RedisClient : public RedisSettings {
   // empty rest at the end is not. "a:b" -> {a,b}; "a:" -> {a}; ":b" -> {"",b}.
   static std::vector<std::string> splitText(const std::string& text, const std::string& delim);
 
+  // Splits "host:port" into *addr (port read like atoi). Returns false, leaving the
+  // host empty and the port 0, when the text or its host part is too long to hold;
+  // such an address is skipped like one that does not answer.
+  static bool parseAddress(const std::string& text, RedisAddress* addr);
+
   // Sentinel discovery (mode 3). discoverFromSentinels: 0 no Sentinel configured,
   // -1 none answered or no healthy master listed, 1 masters found.
   int discoverFromSentinels();

@@ -10,25 +10,10 @@
 
 namespace {
 
-// Splits a "host:port" Sentinel address into *addr. False (host left empty) when
-// the host cannot be held; such a Sentinel counts as one that does not answer.
-bool splitSentinelAddress(const std::string& text, RedisAddress* addr) {
-  std::memset(addr->host, 0, sizeof(addr->host));
-  addr->port = 0;
-  std::vector<std::string> sentinelipport = RedisClient::splitText(text, ":");
-  if (sentinelipport.empty() || sentinelipport[0].size() > kMaxRedisHost) return false;
-  std::memcpy(addr->host, sentinelipport[0].data(), sentinelipport[0].size());
-  if (sentinelipport.size() > 1) addr->port = std::atoi(sentinelipport[1].c_str());
-  return true;
-}
-
 // Sets the command time-out on `c` again before a query.
 void applyTimeout(const RedisClient& client, redisContext* c) {
-  if (client.useTimeout != 1) return;
   struct timeval tv;
-  tv.tv_sec = client.timeoutSec + client.timeoutUsec / 1000000;
-  tv.tv_usec = client.timeoutUsec % 1000000;
-  redisSetTimeout(c, tv);
+  if (client.commandTimeval(&tv)) redisSetTimeout(c, tv);
 }
 
 // Sends one query on a usable connection. Null unless the reply is an array.
@@ -51,7 +36,7 @@ int RedisClient::discoverFromSentinels() {
     } else {
       ++sentinelCursor;
     }
-    if (!splitSentinelAddress(sentinelAddrs[sentinelCursor], &sentinelAddr)) continue;
+    if (!RedisClient::parseAddress(sentinelAddrs[sentinelCursor], &sentinelAddr)) continue;
     RedisContextPtr c = connectTo(sentinelAddr);
     if (redisUsable(c)) {
       sentinelConn = std::move(c);

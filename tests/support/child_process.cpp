@@ -39,6 +39,9 @@ bool ChildProcess::start(const std::vector<std::string>& argv,
       dup2(devnull, 0);
       close(devnull);
     }
+    // Servers started by a test must not hold the test's sockets (listeners,
+    // Redis connections) open: close everything but the standard streams.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
