@@ -181,7 +181,7 @@ sed 1d "$ROOT/received.txt"
 
 echo
 echo "== run log $ROOT/log/tarvex.log (GBK, shown in UTF-8)"
-build/demo_receiver --decode <"$ROOT/log/tarvex.log"
+build/demo_receiver --decode 240 <"$ROOT/log/tarvex.log"
 
 echo
 echo "== arbitration hash: redis-cli HGETALL useflag:tarvex"

@@ -4,12 +4,13 @@
 // that are not UTF-8 are shown converted from GBK and marked "[GBK]".
 //
 //   demo_receiver [--port N] [--port-file FILE]
-//   demo_receiver --decode < FILE
+//   demo_receiver --decode [WIDTH] < FILE
 //
 // --port 0 (the default) takes a free port; the port is printed on the first line
 // and, with --port-file, written to FILE once the receiver listens. Runs until
 // SIGTERM or SIGINT. --decode copies standard input to standard output with GBK
-// texts converted to UTF-8 (for showing the run log, which mixes both).
+// texts converted to UTF-8 (for showing the run log, which mixes both); lines longer
+// than WIDTH bytes are cut there.
 #include <iconv.h>
 #include <json/json.h>
 #include <signal.h>
@@ -146,17 +147,23 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--port-file") == 0 && i + 1 < argc) {
       portFile = argv[++i];
     } else if (std::strcmp(argv[i], "--decode") == 0) {
+      const std::size_t width = i + 1 < argc ? std::strtoul(argv[i + 1], nullptr, 10) : 0;
       char* line = nullptr;
       std::size_t cap = 0;
       ssize_t n;
       while ((n = getline(&line, &cap, stdin)) >= 0) {
-        const std::string text = decodeMixed(std::string(line, static_cast<std::size_t>(n)));
+        std::string text = decodeMixed(std::string(line, static_cast<std::size_t>(n)));
+        if (width > 0 && text.size() > width + 1) {
+          std::size_t cut = width;
+          while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+          text = text.substr(0, cut) + " ... (" + std::to_string(n) + " bytes in all)\n";
+        }
         std::fwrite(text.data(), 1, text.size(), stdout);
       }
       std::free(line);
       return 0;
     } else {
-      std::fprintf(stderr, "usage: %s [--port N] [--port-file FILE] | --decode\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--port N] [--port-file FILE] | --decode [WIDTH]\n", argv[0]);
       return 2;
     }
   }
