@@ -56,8 +56,12 @@ wait_for() {
   return 1
 }
 
-if [[ -e /run/lock/htarvexMutex ]] && ! flock -n -E 75 /run/lock/htarvexMutex true 2>/dev/null; then
-  echo "e2e_bench: another tarvex runs on this host (it holds /run/lock/htarvexMutex)" >&2
+lock_rc=0
+if [[ -e /run/lock/htarvexMutex ]]; then
+  flock -n -E 75 /run/lock/htarvexMutex true 2>/dev/null || lock_rc=$?
+fi
+if ((lock_rc == 75)); then
+  echo "e2e_bench: another tarvex runs on this host (it holds /run/lock/htarvexMutex); stop it first." >&2
   exit 1
 fi
 

@@ -63,7 +63,11 @@ free_port() {
 }
 
 # One instance per host: the lock must be free.
-if [[ -e /run/lock/htarvexMutex ]] && ! flock -n -E 75 /run/lock/htarvexMutex true 2>/dev/null; then
+lock_rc=0
+if [[ -e /run/lock/htarvexMutex ]]; then
+  flock -n -E 75 /run/lock/htarvexMutex true 2>/dev/null || lock_rc=$?
+fi
+if ((lock_rc == 75)); then
   echo "demo: another tarvex runs on this host (it holds /run/lock/htarvexMutex); stop it first." >&2
   exit 1
 fi
@@ -108,6 +112,9 @@ ZQROOT=$ROOT build/tarvex -self >"$ROOT/tarvex.out" 2>&1 &
 TARVEX_PID=$!
 subscribed() { [[ "$(rcli pubsub numsub almTopic | sed -n 2p)" == 1 ]]; }
 if ! wait_for 100 subscribed; then
+  if ! kill -0 "$TARVEX_PID" 2>/dev/null; then
+    echo "demo: tarvex ended at once (another copy on this host, or no Redis?)" >&2
+  fi
   echo "demo: tarvex did not subscribe to almTopic within 10 s" >&2
   cat "$ROOT/tarvex.out" "$ROOT/log/tarvex.log" 2>/dev/null >&2 || true
   exit 1
