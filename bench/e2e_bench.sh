@@ -18,19 +18,9 @@ if [[ "${1:-}" == "--quick" ]]; then DRIVER_ARGS+=(--quick); fi
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD_DIR" -j2 --target tarvex e2e_driver >/dev/null
 
+source scripts/procs.sh
 ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-bench.XXXXXX")
 REDIS_PID="" TARVEX_PID=""
-stop_pid() {
-  local pid=$1
-  [[ -n "$pid" ]] || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null || true; return 0; }
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
   stop_pid "$TARVEX_PID"
   stop_pid "$REDIS_PID"
@@ -39,31 +29,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-free_port() {
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then echo "$p"; return; fi
-  done
-}
-wait_for() {
-  local tenths=$1
-  shift
-  for _ in $(seq "$tenths"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-
-lock_rc=0
-if [[ -e /run/lock/htarvexMutex ]]; then
-  flock -n -E 75 /run/lock/htarvexMutex true 2>/dev/null || lock_rc=$?
-fi
-if ((lock_rc == 75)); then
-  echo "e2e_bench: another tarvex runs on this host (it holds /run/lock/htarvexMutex); stop it first." >&2
-  exit 1
-fi
+require_instance_lock_free e2e_bench
 
 mkdir -p "$ROOT/cfg" "$ROOT/log" "$ROOT/redis"
 REDIS_PORT=$(free_port)

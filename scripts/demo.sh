@@ -18,21 +18,10 @@ echo "== building (first time: a few minutes)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target tarvex demo_receiver >/dev/null
 
+source scripts/procs.sh
 ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-demo.XXXXXX")
 REDIS_PID="" RECEIVER_PID="" TARVEX_PID=""
 
-# Stops one process we started: TERM, then KILL after 5 s.
-stop_pid() {
-  local pid=$1
-  [[ -n "$pid" ]] || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null || true; return 0; }
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
   stop_pid "$TARVEX_PID"
   stop_pid "$RECEIVER_PID"
@@ -42,35 +31,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-wait_for() {
-  local tenths=$1
-  shift
-  for _ in $(seq "$tenths"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-
-# A loopback port nobody answers on.
-free_port() {
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then echo "$p"; return; fi
-  done
-}
-
-# One instance per host: the lock must be free.
-lock_rc=0
-if [[ -e /run/lock/htarvexMutex ]]; then
-  flock -n -E 75 /run/lock/htarvexMutex true 2>/dev/null || lock_rc=$?
-fi
-if ((lock_rc == 75)); then
-  echo "demo: another tarvex runs on this host (it holds /run/lock/htarvexMutex); stop it first." >&2
-  exit 1
-fi
+require_instance_lock_free demo
 
 # ---- private redis-server ------------------------------------------------------------
 mkdir -p "$ROOT/redis" "$ROOT/cfg" "$ROOT/log"
