@@ -9,6 +9,7 @@
 
 #include "config/sync_config.h"
 #include "tests/support/test_env.h"
+#include "tests/support/worked_example.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ const std::string kGbkSupply = "\xB9\xA9\xB5\xE7";
 const std::string kGbkLine = "\xD2\xBB\xBA\xC5\xCF\xDF";
 const std::string kGbkStation = "\xB3\xB5\xD5\xBE";
 
-const char* const kExampleDocument =
-    "[{\"description\":\"Breaker 12 closed\",\"eventType\":\"122\","
-    "\"guid\":\"1709629622:250:DEV.0042:Control\",\"lineId\":\"L2\",\"lineName\":\"Line 2\","
-    "\"major\":\"Power supply\",\"operateTime\":\"2024-3-5 9:7:2\",\"operator\":\"\","
-    "\"result\":\"\",\"roleName\":\"\",\"stationId\":\"S07\",\"stationName\":\"Station Seven\","
-    "\"subSystem\":\"\",\"target\":\"\",\"userName\":\"op01\",\"userShortName\":\"\","
-    "\"workstation\":\"WS05\"}]\n";
 
 using Members = std::map<std::string, std::string>;
 
@@ -131,7 +125,7 @@ class ConvertTest : public ::testing::Test {
 
 TEST_F(ConvertTest, WorkedExampleGivesExactDocumentAndOneRunLogLine) {
   ASSERT_EQ(1, convert({message({exampleRecord()})}));
-  EXPECT_EQ(kExampleDocument, body_);
+  EXPECT_EQ(kWorkedExampleDocument, body_);
   EXPECT_EQ((std::vector<std::string>{runLogLine(0, "Breaker 12 closed")}), runLogLines());
 }
 

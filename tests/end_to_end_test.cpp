@@ -9,27 +9,12 @@
 #include "tests/support/redis_server_process.h"
 #include "tests/support/tarvex_instance.h"
 #include "tests/support/test_env.h"
+#include "tests/support/worked_example.h"
 
 namespace {
 
 constexpr int kSubscribeWaitMs = 15000;  // service start-up until it listens on almTopic
 constexpr int kDeliveryWaitMs = 20000;   // publish until the receiver has the document
-
-// One operation record: a control action on a power-supply breaker at station ST07.
-const char kOperationLog[] =
-    "[{\"classname\":\"Control\",\"occurtime\":\"1709629622\",\"occurms\":\"250\","
-    "\"devicekey\":\"DEV.0042\",\"appsysid\":\"3\",\"chardesc\":\"Breaker 12 closed\","
-    "\"userattr[0]\":\"op01\",\"userattr[1]\":\"WS05\",\"groupname\":\"ST07\"}]";
-
-// What the receiving platform gets for it: members in byte order, compact, one
-// trailing line feed; 1709629622 is 2024-03-05 09:07:02 UTC.
-const char kExpectedDocument[] =
-    "[{\"description\":\"Breaker 12 closed\",\"eventType\":\"122\","
-    "\"guid\":\"1709629622:250:DEV.0042:Control\",\"lineId\":\"L2\",\"lineName\":\"Line 2\","
-    "\"major\":\"Power supply\",\"operateTime\":\"2024-3-5 9:7:2\",\"operator\":\"\","
-    "\"result\":\"\",\"roleName\":\"\",\"stationId\":\"S07\",\"stationName\":\"Station Seven\","
-    "\"subSystem\":\"\",\"target\":\"\",\"userName\":\"op01\",\"userShortName\":\"\","
-    "\"workstation\":\"WS05\"}]\n";
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -45,11 +30,7 @@ class EndToEndTest : public ::testing::Test {
     root_.writeCfg("logsynset.ini",
                    "[tovraurl]\nurl=" + receiver_.url("/api/operateLog") + "\n"
                    "[synLogFlag]\nFlag=1\n"
-                   "[appSysId]\nappsysidnum=1\nappsysid0=3\nappsysiddesc0=Power supply\n"
-                   "[stationInfo]\nstationnum=1\n"
-                   "stationlindid0=L2\nstationlinddesc0=Line 2\n"
-                   "stationid0=S07\nstationdesc0=Station Seven\nstationcode0=ST07\n"
-                   "[evevtType]\neventtypenum=0\n");
+                   "[evevtType]\neventtypenum=0\n" + kWorkedExampleDictionaries);
   }
 
   // Waits until the service listens on almTopic, then publishes until the message
@@ -75,7 +56,7 @@ class EndToEndTest : public ::testing::Test {
 
 TEST_F(EndToEndTest, PublishedControlRecordReachesReceiverAsPlatformDocument) {
   ASSERT_TRUE(service_.start({"-self"}, {{"TZ", "UTC"}}));
-  ASSERT_TRUE(publishToService(kOperationLog)) << diagnostics();
+  ASSERT_TRUE(publishToService(kWorkedExampleMessage)) << diagnostics();
   ASSERT_TRUE(receiver_.waitForRequests(1, kDeliveryWaitMs)) << diagnostics();
 
   const HttpTestServer::Request request = receiver_.requests().at(0);
@@ -83,10 +64,10 @@ TEST_F(EndToEndTest, PublishedControlRecordReachesReceiverAsPlatformDocument) {
   EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.path, "/api/operateLog");
   EXPECT_EQ(request.header("Content-Type"), "application/json");
-  EXPECT_EQ(request.body, kExpectedDocument) << diagnostics();
+  EXPECT_EQ(request.body, kWorkedExampleDocument) << diagnostics();
 
   // The run log holds the description once, then the document and the reply.
-  const std::string docLine = std::string("data:") + kExpectedDocument + " --";
+  const std::string docLine = std::string("data:") + kWorkedExampleDocument + " --";
   ASSERT_TRUE(waitUntil([&] {
     return readFile(root_.logPath()).find("data:ok --") != std::string::npos;
   }, 5000)) << diagnostics();
