@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (then a short benchmark pass).
+# Installs what is missing, builds, and runs every test (then a short benchmark pass),
+# then runs the tests again under the sanitizers and runs each fuzz target briefly.
 # Usage: scripts/test.sh            (from anywhere inside the checkout)
+#   TARVEX_QUICK=1 scripts/test.sh  skips the sanitizer and fuzz passes
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+bash scripts/setup.sh --fuzz
 
 BUILD_DIR=${BUILD_DIR:-build}
+JOBS=$(( $(nproc) < 2 ? $(nproc) : 2 ))
+started=$SECONDS
+phase() { echo "== $1 ($(( SECONDS - started )) s so far)"; }
+
+phase "build and tests"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+cmake --build "$BUILD_DIR" -j"$JOBS"
 
 (cd "$BUILD_DIR" && ctest --output-on-failure -j2 --timeout 600)
 
@@ -18,3 +25,48 @@ for b in "$BUILD_DIR"/*_bench; do
   echo "== $(basename "$b")"
   "$b" --benchmark_min_time=0.05
 done
+
+if [[ -n "${TARVEX_QUICK:-}" ]]; then exit 0; fi
+
+# Sanitizer passes. Every report, from a test or from a service process a test
+# started, goes to a file in SAN_LOG_DIR; any file there fails the run, because not
+# every test asserts the exit status of the processes it starts. Reports end the
+# process through the sanitizer's own exit code (never abort(), which the service
+# would turn into a quiet exit 0).
+SAN_LOG_DIR=$(mktemp -d /tmp/tarvex-sanitizer.XXXXXX)
+trap 'rm -rf "$SAN_LOG_DIR"' EXIT
+export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:exitcode=23:detect_leaks=1:log_path=$SAN_LOG_DIR/asan"
+export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=0:exitcode=23:print_stacktrace=1:log_path=$SAN_LOG_DIR/ubsan"
+export TSAN_OPTIONS="halt_on_error=1:abort_on_error=0:exitcode=66:second_deadlock_stack=1:log_path=$SAN_LOG_DIR/tsan"
+
+# Tests that run threads, or start the service with its threads.
+THREADED_TESTS='^(pending_queue_test|subscriber_test|arbitration_test|entry_test|end_to_end_test|fault_injection_test)$'
+
+# Runs ctest in build dir $1 with the extra arguments, then fails on any report.
+sanitized_ctest() {
+  local dir=$1; shift
+  local rc=0
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 900 "$@") || rc=$?
+  if [[ -n "$(ls -A "$SAN_LOG_DIR")" ]]; then
+    echo "sanitizer reports in $dir:"
+    for f in "$SAN_LOG_DIR"/*; do echo "--- $f"; cat "$f"; done
+    rc=1
+  fi
+  return "$rc"
+}
+
+phase "AddressSanitizer + UndefinedBehaviorSanitizer build"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTARVEX_SANITIZE=address,undefined -DTARVEX_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$JOBS"
+phase "tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+sanitized_ctest build-asan
+
+phase "ThreadSanitizer build"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTARVEX_SANITIZE=thread -DTARVEX_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$JOBS"
+phase "threaded tests under ThreadSanitizer"
+sanitized_ctest build-tsan -L "$THREADED_TESTS"
+
+phase "done"
