@@ -69,4 +69,34 @@ cmake --build build-tsan -j"$JOBS"
 phase "threaded tests under ThreadSanitizer"
 sanitized_ctest build-tsan -L "$THREADED_TESTS"
 
+# Each fuzz target runs for a bounded time from its committed seeds (plus what earlier
+# runs on this machine found, kept in fuzz/corpus-work/). A finding fails the run and
+# leaves the input in fuzz/findings/.
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+phase "fuzz targets build"
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTARVEX_SANITIZE=address,undefined -DTARVEX_BUILD_TESTS=OFF -DTARVEX_BUILD_BENCH=OFF \
+  -DTARVEX_BUILD_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j"$JOBS"
+mkdir -p fuzz/findings
+for src in fuzz/*_fuzz.cpp; do
+  name=$(basename "$src" .cpp)
+  phase "fuzzing $name for ${FUZZ_SECONDS} s"
+  mkdir -p "fuzz/corpus-work/$name"
+  dict=()
+  [[ -f "fuzz/$name.dict" ]] && dict=("-dict=fuzz/$name.dict")
+  log="build-fuzz/$name.log"
+  rc=0
+  ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    "build-fuzz/$name" "${dict[@]}" -max_total_time="$FUZZ_SECONDS" -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="fuzz/findings/$name-" \
+    "fuzz/corpus-work/$name" "fuzz/corpus/$name" >"$log" 2>&1 || rc=$?
+  grep -E '^(stat::number_of_executed_units|Done )' "$log" || true
+  if ((rc != 0)); then
+    tail -n 60 "$log"
+    echo "fuzz target $name found a fault (input kept in fuzz/findings/)"
+    exit 1
+  fi
+done
+
 phase "done"
