@@ -16,6 +16,12 @@ std::string dictText(const char* text) {
   return std::string(text, n > kMaxDictText ? kMaxDictText : n);
 }
 
+// A dictionary's count key, bounded by kMaxDictEntries.
+int32_t entryCount(IniReader& getIni, const char* section, const char* countKey) {
+  const int32_t count = iniInt32(getIni.readNumber(section, countKey, "0"));
+  return count > kMaxDictEntries ? kMaxDictEntries : count;
+}
+
 std::string keyName(const char* prefix, int32_t index) {
   char name[128];
   std::snprintf(name, sizeof(name), "%s%d", prefix, static_cast<int>(index));
@@ -39,13 +45,13 @@ int SyncConfig::load() {
 
   logFlag = iniInt32(getIni.readNumber("synLogFlag", "Flag", "0"));
 
-  const int32_t appCount = iniInt32(getIni.readNumber("appSysId", "appsysidnum", "0"));
+  const int32_t appCount = entryCount(getIni, "appSysId", "appsysidnum");
   for (int32_t i = 0; i < appCount; ++i) {
     int32_t id = iniInt32(getIni.readNumber("appSysId", keyName("appsysid", i).c_str(), "0"));
     appSystems[id] = dictText(getIni.readString("appSysId", keyName("appsysiddesc", i).c_str(), ""));
   }
 
-  const int32_t stationCount = iniInt32(getIni.readNumber("stationInfo", "stationnum", "0"));
+  const int32_t stationCount = entryCount(getIni, "stationInfo", "stationnum");
   for (int32_t j = 0; j < stationCount; ++j) {
     STATIONLOGINFO info;
     info.lineId = dictText(getIni.readString("stationInfo", keyName("stationlindid", j).c_str(), ""));
@@ -56,7 +62,7 @@ int SyncConfig::load() {
     stations[code] = info;
   }
 
-  const int32_t eventCount = iniInt32(getIni.readNumber("evevtType", "eventtypenum", "0"));
+  const int32_t eventCount = entryCount(getIni, "evevtType", "eventtypenum");
   for (int32_t k = 0; k < eventCount; ++k) {
     EVENTTYPEINFO info;
     info.eventTypeId = dictText(getIni.readString("evevtType", keyName("eventtypeid", k).c_str(), ""));

@@ -15,6 +15,10 @@
 
 constexpr std::size_t kMaxUrl = 511;       // characters of the delivery URL
 constexpr std::size_t kMaxDictText = 127;  // characters of a dictionary text
+// Entries read into one dictionary, whatever its count key says: every entry costs
+// scans of the whole file, so a mistyped count such as 2147483647 would otherwise
+// keep the service from ever starting.
+constexpr int32_t kMaxDictEntries = 10000;
 
 // One station of the dictionary; texts in the file's code page (GBK).
 struct STATIONLOGINFO {
@@ -36,7 +40,7 @@ class SyncConfig {
   SyncConfig();
 
   // Reads logsynset.ini into the fields. Always returns 1. Texts longer than the
-  // limits above are cut to the limit.
+  // limits above are cut to the limit; counts above kMaxDictEntries read that many.
   int load();
 
   // Writes `text` as one numbered run-log line when the switch is on. Re-reads the

@@ -92,6 +92,14 @@ TEST_F(SyncConfigTest, CountLargerThanEntriesUsesDefaultsAndIgnoresHigherIndexes
   EXPECT_EQ(config.stations.count("F"), 0u);
 }
 
+TEST_F(SyncConfigTest, HugeCountIsBoundedSoStartupEnds) {
+  root_.writeCfg("logsynset.ini",
+                 "[appSysId]\nappsysidnum=2147483647\nappsysid0=1\nappsysiddesc0=x\n");
+  SyncConfig config;  // would scan the file four billion times without the bound
+  EXPECT_EQ(config.appSystems.size(), 2u);
+  EXPECT_EQ(config.appSystems[1], "x");
+}
+
 TEST_F(SyncConfigTest, MissingStationSectionGivesNoStations) {
   root_.writeCfg("logsynset.ini",
                  "[appSysId]\nappsysidnum=1\nappsysid0=1\nappsysiddesc0=x\n"
