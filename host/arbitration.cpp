@@ -76,6 +76,12 @@ void* arbitrationThread(void* arg) {
   int loop = 1;                        // 0 ends the thread
   CProcessCtrl proc;
 
+  // The take-over was written to a master, and the reads go to a replica when one
+  // answers: give replication one heartbeat period to bring the new owner's name
+  // there before the first read, or the new owner would read the old hash and end
+  // at once. The heartbeat written by the take-over is fresh, so nothing is lost.
+  checkParentThenSleep(selfFlag != nullptr && *selfFlag != 0, proc, kHeartbeatMs);
+
   while (loop == 1) {
     const int r = redisOpt.readUseFlag(host, time);
     if (r == 1 && sameUseFlagHost(host, myHost)) {

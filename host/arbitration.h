@@ -10,7 +10,8 @@
 //
 // arbitrationThread is the thread procedure of the active instance; `arg` points at
 // the self-flag byte, which must outlive the thread and is read at every check. It
-// reads the hash every kHeartbeatMs and rewrites the heartbeat while the hash names
+// waits kHeartbeatMs first (the take-over write must reach the replica it reads
+// from), then reads the hash every kHeartbeatMs and rewrites the heartbeat while the hash names
 // this host; on any other read (another host, a missing field, no reply) it sets
 // RunFlag to 0 and returns null. Unless the self flag is set it ends the process
 // when the supervising parent is gone. Each routine owns its own RedisClient.

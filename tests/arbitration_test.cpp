@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <cstdio>
@@ -44,6 +45,7 @@ class Host {
   }
 
   bool start() { return instance_.start({"-self"}); }
+  void writeRdsset(const std::string& text) { root_.writeCfg("rdsset.ini", text); }
   TarvexInstance& instance() { return instance_; }
   const std::string& root() const { return root_.path(); }
 
@@ -314,6 +316,45 @@ TEST_F(ArbitrationTest, OnlyTheOwnerDeliversAndTheStandbyTakesOverWhenItDies) {
   EXPECT_EQ("hostY", owner(redis));
   std::this_thread::sleep_for(std::chrono::seconds(1));
   for (const auto& kv : deliveredKeys(server)) EXPECT_EQ(1, kv.second) << kv.first;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ArbitrationTest, NewOwnerSurvivesReplicaThatLagsBehindItsTakeOver) {
+  // Reads go to the slave, writes to the master. The test plays a replica that
+  // copies the hash from the master half a second late.
+  RedisServerProcess master, slave;
+  ASSERT_TRUE(master.start());
+  ASSERT_TRUE(slave.start());
+  Host host("hostL", master.port());
+  host.writeRdsset("[ConnectionMode]\nMode=2\n[ConnectionMaster]\nMasterNum=1\n"
+                   "MasterIp0=127.0.0.1\nMasterPort0=" + std::to_string(master.port()) +
+                   "\n[ConnectionSlave]\nSlaveNum=1\nSlaveIp0=127.0.0.1\nSlavePort0=" +
+                   std::to_string(slave.port()) + "\n[Format]\nOvertimeSec=2\n");
+  std::atomic<bool> copying{true};
+  std::thread replica([&] {
+    while (copying) {
+      const std::string name = master.cli({"HGET", kUseFlagKey, "host"});
+      const std::string time = master.cli({"HGET", kUseFlagKey, "time"});
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      if (!name.empty() && !time.empty()) {
+        slave.cli({"HSET", kUseFlagKey, "host", name, "time", time});
+      }
+    }
+  });
+  ASSERT_TRUE(host.start());
+  const bool owned = host.waitLogged(kOwnLine, 5000);
+  // Past the first heartbeat reads: the owner must still be there.
+  std::this_thread::sleep_for(std::chrono::milliseconds(7000));
+  const bool running = host.instance().process().running();
+  copying = false;
+  replica.join();
+  EXPECT_TRUE(owned);
+  EXPECT_TRUE(running);
+  EXPECT_FALSE(host.logged(kCloseLine));
+  host.instance().kill();
 }
 
 }  // namespace
