@@ -16,6 +16,21 @@ RedisReplyPtr sendArgv(const RedisContextPtr& conn, int argc, const char** argv,
       static_cast<redisReply*>(redisCommandArgv(conn.get(), argc, argv, argvlen)));
 }
 
+// One command exchange on the read (which = 1) or write (which = 2) connection:
+// makes the connection when it is not usable, and when no reply comes back (the
+// transport failed) reconnects and sends once more. Null when both tries failed.
+RedisReplyPtr exchangeWithRetry(RedisClient& client, int which, int argc, const char** argv,
+                                const std::size_t* argvlen) {
+  const RedisContextPtr& conn = which == 1 ? client.readConn : client.writeConn;
+  if (!redisUsable(conn)) client.connect(which);
+  RedisReplyPtr reply = sendArgv(conn, argc, argv, argvlen);
+  if (!reply) {
+    client.connect(which);
+    reply = sendArgv(conn, argc, argv, argvlen);
+  }
+  return reply;
+}
+
 // Reads leading decimal digits like atoi, without undefined behaviour on overflow:
 // the value wraps to 32 bits.
 int32_t decimalPrefix(const char* text) {
@@ -56,14 +71,8 @@ bool sameUseFlagHost(const char a[kUseFlagHostSize], const char b[kUseFlagHostSi
 int RedisClient::readUseFlag(char host[kUseFlagHostSize], int32_t& time) {
   const char* argv[] = {"HMGET", kUseFlagKey, "host", "time"};
   const std::size_t argvlen[] = {5, std::strlen(kUseFlagKey), 4, 4};
-  if (!redisUsable(readConn)) connect(1);
-  RedisReplyPtr reply = sendArgv(readConn, 4, argv, argvlen);
-  if (!reply) {
-    // The transport failed: reconnect and try once more.
-    connect(1);
-    reply = sendArgv(readConn, 4, argv, argvlen);
-    if (!reply) return -1;
-  }
+  RedisReplyPtr reply = exchangeWithRetry(*this, 1, 4, argv, argvlen);
+  if (!reply) return -1;
   return interpretUseFlagReply(reply.get(), host, time);
 }
 
@@ -74,12 +83,7 @@ int RedisClient::writeUseFlag(const char* host, int32_t time) {
   const char* argv[] = {"HMSET", kUseFlagKey, "host", name, "time", timeText};
   const std::size_t argvlen[] = {5, std::strlen(kUseFlagKey), 4, std::strlen(name), 4,
                                  std::strlen(timeText)};
-  if (!redisUsable(writeConn)) connect(2);
-  RedisReplyPtr reply = sendArgv(writeConn, 6, argv, argvlen);
-  if (!reply) {
-    connect(2);
-    reply = sendArgv(writeConn, 6, argv, argvlen);
-    if (!reply) return -1;
-  }
+  RedisReplyPtr reply = exchangeWithRetry(*this, 2, 6, argv, argvlen);
+  if (!reply) return -1;
   return reply->type == REDIS_REPLY_ERROR ? -1 : 1;
 }
