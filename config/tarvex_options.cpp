@@ -1,0 +1,65 @@
+#include "config/tarvex_options.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "config/config_path.h"
+#include "config/ini_reader.h"
+
+namespace {
+
+std::string keyName(const char* prefix, int32_t index) {
+  return prefix + std::to_string(index);
+}
+
+}  // namespace
+
+bool headerLineAcceptable(const std::string& line) {
+  return line.find_first_of("\r\n") == std::string::npos;
+}
+
+bool TarvexOptions::load() {
+  *this = TarvexOptions();
+  // Looked for once, so that an absent file makes the reader print nothing.
+  const std::string path = configPath(kOptionsFile);
+  if (path.empty() || ::access(path.c_str(), F_OK) != 0) return false;
+  present = true;
+
+  IniReader getIni(kOptionsFile);
+  redisUser = getIni.readString("RedisAuth", "RedisUser", "");
+  redisPassword = getIni.readString("RedisAuth", "RedisPassword", "");
+  sentinelUser = getIni.readString("RedisAuth", "SentinelUser", "");
+  sentinelPassword = getIni.readString("RedisAuth", "SentinelPassword", "");
+
+  caFile = getIni.readString("Http", "CaFile", "");
+  clientCertFile = getIni.readString("Http", "ClientCertFile", "");
+  clientKeyFile = getIni.readString("Http", "ClientKeyFile", "");
+  int32_t headerNum = iniInt32(getIni.readNumber("Http", "HeaderNum", "0"));
+  if (headerNum > kMaxExtraHeaders) headerNum = kMaxExtraHeaders;
+  for (int32_t i = 0; i < headerNum; ++i) {
+    const std::string key = keyName("Header", i);
+    std::string line = getIni.readString("Http", key.c_str(), "");
+    if (line.empty()) continue;
+    // The reader ends a value at LF, so only a CR can arrive here; the check stays
+    // whole in case the reader changes.
+    if (!headerLineAcceptable(line)) {
+      std::fprintf(stderr, "tarvex.ini: %s holds a CR or LF; it is not sent\n", key.c_str());
+      continue;
+    }
+    extraHeaders.push_back(std::move(line));
+  }
+  keepAlive = iniInt32(getIni.readNumber("Http", "KeepAlive", "0"));
+
+  durable = iniInt32(getIni.readNumber("Durable", "Durable", "0"));
+  streamMaxLen = static_cast<int64_t>(getIni.readNumber("Durable", "StreamMaxLen", "1000000"));
+  retryMaxSeconds = iniInt32(getIni.readNumber("Durable", "RetryMaxSeconds", "60"));
+  deadLetterMaxLen =
+      static_cast<int64_t>(getIni.readNumber("Durable", "DeadLetterMaxLen", "100000"));
+  if (streamMaxLen <= 0) streamMaxLen = 1000000;
+  if (retryMaxSeconds <= 0) retryMaxSeconds = 60;
+  if (deadLetterMaxLen <= 0) deadLetterMaxLen = 100000;
+
+  statusListen = getIni.readString("Status", "StatusListen", "");
+  return true;
+}
