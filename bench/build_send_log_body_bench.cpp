@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/sync_config.h"
+#include "platform/kprintf.h"
 
 namespace {
 
@@ -35,8 +36,12 @@ class BenchRoot {
         f);
     std::fclose(f);
     setenv("ZQROOT", path_.c_str(), 1);
+    setRunLogRoot(path_);
   }
-  ~BenchRoot() { std::filesystem::remove_all(path_); }
+  ~BenchRoot() {
+    setRunLogRoot("");
+    std::filesystem::remove_all(path_);
+  }
 
  private:
   std::string path_;

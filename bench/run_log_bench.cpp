@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/sync_config.h"
+#include "platform/kprintf.h"
 
 namespace {
 
@@ -21,9 +22,11 @@ class BenchRoot {
     std::filesystem::create_directories(path_ + "/cfg");
     std::ofstream(path_ + "/cfg/logsynset.ini") << "[synLogFlag]\nFlag=" << flag << "\n";
     setenv("ZQROOT", path_.c_str(), 1);
+    setRunLogRoot(path_);
   }
   ~BenchRoot() {
     unsetenv("ZQROOT");
+    setRunLogRoot("");
     std::filesystem::remove_all(path_);
   }
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
 #include "platform/zq_time.h"
 
@@ -23,23 +22,6 @@ std::string memberText(const Json::Value& record, const char* name) {
     default:
       return std::string();
   }
-}
-
-int32_t decimalInt32(const std::string& text) {
-  const char* p = text.c_str();
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  // Digits beyond the 32-bit range only need to be consumed, not counted.
-  const int64_t limit = -static_cast<int64_t>(std::numeric_limits<int32_t>::min());
-  int64_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    if (value <= limit) value = value * 10 + (*p - '0');
-  }
-  if (negative) return value >= limit ? std::numeric_limits<int32_t>::min()
-                                      : static_cast<int32_t>(-value);
-  return value > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                      : static_cast<int32_t>(value);
 }
 
 std::string operateTimeText(int32_t seconds) {

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "platform/kprintf.h"
+
 namespace fuzzroot {
 
 inline std::string& dir() {
@@ -43,6 +45,7 @@ inline const std::string& make() {
   mkdir((dir() + "/log").c_str(), 0755);
   setenv("ZQROOT", tmpl, 1);
   unsetenv("VUVORER");
+  setRunLogRoot(dir());
   atexit(removeRoot);
   return dir();
 }

@@ -1,15 +1,19 @@
 #include "host/entry.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "config/config_path.h"
 #include "config/sync_config.h"
 #include "host/arbitration.h"
 #include "host/forwarding_loop.h"
 #include "host/messages.h"
 #include "host/run_flag.h"
+#include "platform/decimal.h"
 #include "platform/instance_mutex.h"
+#include "platform/kprintf.h"
 #include "platform/process_ctrl.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
@@ -31,7 +35,7 @@ std::string rawCommandLine(int argc, char** argv) {
 
 int rawCommandNumber(int argc, char** argv) {
   if (argc <= 1) return 0;
-  return std::atoi(rawCommandLine(argc, argv).c_str());
+  return decimalInt32(rawCommandLine(argc, argv));
 }
 
 unsigned char readSelfFlag(int argc, char** argv) {
@@ -49,7 +53,13 @@ int tarvexMain(int argc, char** argv) {
   ignoreBrokenPipe();
   if (rawCommandNumber(argc, argv) == 0) installQuietEnd();
 
-  if (acquireInstanceMutex(kInstanceMutexName) == kInstanceMutexTaken) return 0;
+  const InstanceMutexResult guard = acquireInstanceMutex(kInstanceMutexName);
+  if (guard == kInstanceMutexTaken) return 0;
+  if (guard == kInstanceMutexUnavailable) {
+    // Runs on, as designed, but a second copy on this host would not be stopped.
+    std::fprintf(stderr, "tarvex: instance lock %s/%s cannot be opened; running unguarded\n",
+                 kInstanceLockDir, kInstanceMutexName);
+  }
 
   bSpecialAccess = readSelfFlag(argc, argv);
 
@@ -60,6 +70,8 @@ int tarvexMain(int argc, char** argv) {
   }
 
   RunFlag.store(0);
+  std::string root;
+  if (installRoot(&root)) setRunLogRoot(root);
   SyncConfig almLogInfo;
   almLogInfo.WriteRunLog(kStartLine);
 
@@ -70,8 +82,14 @@ int tarvexMain(int argc, char** argv) {
   }
   almLogInfo.WriteRunLog(kOwnLine);
 
-  ZQ_CreateThread(arbitrationThread, &bSpecialAccess, 100);
-  ZQ_CreateThread(subscriberThread, nullptr, 100);
+  // Without its heartbeat a copy would forward while a standby takes over, and
+  // without its subscriber it would forward nothing: either way the work is lost.
+  if (ZQ_CreateThread(arbitrationThread, &bSpecialAccess, 100) == 0 ||
+      ZQ_CreateThread(subscriberThread, nullptr, 100) == 0) {
+    RunFlag.store(0);
+    almLogInfo.WriteRunLog(kCloseLine);
+    endProcess();
+  }
 
   const std::string urls = almLogInfo.url;
   const std::string headers = kJsonHeaders;

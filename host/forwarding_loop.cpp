@@ -10,7 +10,8 @@
 std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
                         const std::string& headers) {
   std::vector<std::string> copyLogData;
-  const std::size_t count = takeBatch(&copyLogData);
+  uint64_t firstSeq = 0;
+  const std::size_t count = takeBatch(&copyLogData, &firstSeq);
   if (count == 0) return 0;
 
   std::string body;
@@ -21,7 +22,7 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
     almLogInfo.WriteRunLog(strCallback);
   }
   // The batch goes whatever happened: nothing is retried.
-  pendingDropOldest(count);
+  pendingRemoveTaken(firstSeq, count);
   return count;
 }
 

@@ -1,12 +1,41 @@
 #include "host/pending_queue.h"
 
+#include <atomic>
+
 std::mutex PendingQueueMutex;
 std::deque<std::string> PendingQueue;
 
+namespace {
+
+// Guarded by PendingQueueMutex, like the queue itself:
+std::size_t queuedBytes = 0;  // sum of the sizes of the texts in PendingQueue
+uint64_t frontSeq = 0;        // texts ever removed from the front: the position of
+                              // PendingQueue.front()
+
+std::atomic<uint64_t> trimmedTotal{0};  // texts dropped by either bound
+
+// Removes the n oldest texts; the caller holds the lock and n <= size.
+void dropFrontLocked(std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) queuedBytes -= PendingQueue[i].size();
+  PendingQueue.erase(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(n));
+  frontSeq += n;
+}
+
+}  // namespace
+
 void pendingAppend(const char* text, std::size_t len) {
   std::string item(text, len);  // copied before the lock is taken
-  std::lock_guard<std::mutex> lock(PendingQueueMutex);
-  PendingQueue.push_back(std::move(item));
+  std::size_t dropped = 0;
+  {
+    std::lock_guard<std::mutex> lock(PendingQueueMutex);
+    queuedBytes += item.size();
+    PendingQueue.push_back(std::move(item));
+    while (queuedBytes > kQueueMaxBytes && PendingQueue.size() > 1) {
+      dropFrontLocked(1);
+      ++dropped;
+    }
+  }
+  if (dropped > 0) trimmedTotal.fetch_add(dropped, std::memory_order_relaxed);
 }
 
 std::size_t pendingSize() {
@@ -14,10 +43,22 @@ std::size_t pendingSize() {
   return PendingQueue.size();
 }
 
+std::size_t pendingBytes() {
+  std::lock_guard<std::mutex> lock(PendingQueueMutex);
+  return queuedBytes;
+}
+
+uint64_t pendingTrimmedTotal() { return trimmedTotal.load(std::memory_order_relaxed); }
+
 void pendingDropOldest(std::size_t n) {
   std::lock_guard<std::mutex> lock(PendingQueueMutex);
   if (n > PendingQueue.size()) n = PendingQueue.size();
-  PendingQueue.erase(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(n));
+  dropFrontLocked(n);
+}
+
+void pendingClear() {
+  std::lock_guard<std::mutex> lock(PendingQueueMutex);
+  dropFrontLocked(PendingQueue.size());
 }
 
 std::vector<std::string> pendingCopyFront(std::size_t n) {
@@ -27,7 +68,16 @@ std::vector<std::string> pendingCopyFront(std::size_t n) {
                                   PendingQueue.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-std::size_t takeBatch(std::vector<std::string>* batch) {
+void pendingRemoveTaken(uint64_t firstSeq, std::size_t count) {
+  std::lock_guard<std::mutex> lock(PendingQueueMutex);
+  const uint64_t end = firstSeq + count;
+  if (end <= frontSeq) return;  // all of them went already
+  std::size_t n = static_cast<std::size_t>(end - frontSeq);
+  if (n > PendingQueue.size()) n = PendingQueue.size();
+  dropFrontLocked(n);
+}
+
+std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq) {
   std::size_t count = pendingSize();
   if (count > kQueueTrimAbove) {
     // Keep the newest kQueueKeepNewest of the texts counted above; texts appended
@@ -35,14 +85,16 @@ std::size_t takeBatch(std::vector<std::string>* batch) {
     std::lock_guard<std::mutex> lock(PendingQueueMutex);
     std::size_t drop = count - kQueueKeepNewest;
     if (drop > PendingQueue.size()) drop = PendingQueue.size();
-    PendingQueue.erase(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(drop));
+    dropFrontLocked(drop);
+    trimmedTotal.fetch_add(drop, std::memory_order_relaxed);
     count = PendingQueue.size();
   }
   if (count > kMaxBatch) count = kMaxBatch;
-  if (count == 0) {
-    batch->clear();
-    return 0;
-  }
-  *batch = pendingCopyFront(count);
+  batch->clear();
+  if (count == 0) return 0;
+  std::lock_guard<std::mutex> lock(PendingQueueMutex);
+  if (count > PendingQueue.size()) count = PendingQueue.size();
+  batch->assign(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(count));
+  if (firstSeq != nullptr) *firstSeq = frontSeq;
   return batch->size();
 }

@@ -2,12 +2,20 @@
 // subscriber thread (appends) and the forwarding loop (reads and removes).
 //
 // Every access holds PendingQueueMutex, only for the one container operation, never
-// across Redis, HTTP or logging. The forwarding loop is the only remover, so the
-// texts it copied are still at the front when it removes them.
+// across Redis, HTTP or logging. Two bounds keep memory in check:
+//   - by count, in the forwarding loop: above kQueueTrimAbove texts the queue is cut
+//     to its newest kQueueKeepNewest;
+//   - by bytes, on every append: while the texts held come to more than
+//     kQueueMaxBytes, the oldest go, but the newest text always stays (a single
+//     text larger than the bound is still forwarded, alone).
+// Texts dropped by either bound are counted in pendingTrimmedTotal(). Because an
+// append may drop texts from the front, the forwarding loop removes a batch by the
+// position it was taken from (pendingRemoveTaken), never by a bare count.
 #ifndef TARVEX_HOST_PENDING_QUEUE_H_
 #define TARVEX_HOST_PENDING_QUEUE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -16,6 +24,7 @@
 constexpr std::size_t kQueueTrimAbove = 10000;  // trim when more texts than this wait
 constexpr std::size_t kQueueKeepNewest = 8000;  // ... down to the newest this many
 constexpr std::size_t kMaxBatch = 100;          // texts per document
+constexpr std::size_t kQueueMaxBytes = 256u * 1024u * 1024u;  // bytes of texts held
 
 extern std::mutex PendingQueueMutex;
 extern std::deque<std::string> PendingQueue;  // guarded by PendingQueueMutex
@@ -23,14 +32,23 @@ extern std::deque<std::string> PendingQueue;  // guarded by PendingQueueMutex
 // Each takes and releases PendingQueueMutex once.
 void pendingAppend(const char* text, std::size_t len);
 std::size_t pendingSize();
+std::size_t pendingBytes();  // bytes of the texts held
 void pendingDropOldest(std::size_t n);
+void pendingClear();  // drops every text (not counted as trimmed)
 std::vector<std::string> pendingCopyFront(std::size_t n);
+
+// Texts dropped by the count and byte bounds since the process started.
+uint64_t pendingTrimmedTotal();
 
 // Steps of one forwarding-loop iteration before conversion: reads the size, trims
 // the queue to its newest kQueueKeepNewest texts when it holds more than
 // kQueueTrimAbove, caps the count at kMaxBatch and copies that many front texts into
-// *batch. Returns the number copied (0 when the queue is empty). The caller removes
-// them with pendingDropOldest(count) when done.
-std::size_t takeBatch(std::vector<std::string>* batch);
+// *batch. Returns the number copied (0 when the queue is empty). *firstSeq, when
+// given, receives the position of the first one, for pendingRemoveTaken.
+std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq = nullptr);
+
+// Removes the texts of a batch taken at firstSeq that are still queued (an append
+// may have dropped some of them already); newer texts are never touched.
+void pendingRemoveTaken(uint64_t firstSeq, std::size_t count);
 
 #endif  // TARVEX_HOST_PENDING_QUEUE_H_

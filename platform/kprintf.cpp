@@ -9,19 +9,44 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <vector>
-
-#include "config/config_path.h"
 
 namespace {
 
 constexpr const char* kLogDir = "/log";
 constexpr const char* kLogName = "/tarvex.log";
 
-// Serialises writers of this process, so rotation never races a write.
-std::mutex& logMutex() {
-  static std::mutex mu;
-  return mu;
+// The run-log file of this process. Every field is guarded by `mu`, which also
+// serialises writers, so rotation never races a write.
+struct RunLogFile {
+  std::mutex mu;
+  std::string root;       // installation root; "" sends lines to stderr
+  int fd = -1;            // open log file, or -1 until the next line opens it
+  std::size_t bytes = 0;  // size of the open file: at open, plus what was written
+};
+
+RunLogFile& runLog() {
+  static RunLogFile* file = new RunLogFile;  // never destroyed: used until _exit
+  return *file;
+}
+
+void closeFile(RunLogFile& f) {
+  if (f.fd >= 0) ::close(f.fd);
+  f.fd = -1;
+  f.bytes = 0;
+}
+
+// Opens <root>/log/tarvex.log when it is not open. False when there is no root or
+// the file cannot be opened.
+bool openFile(RunLogFile& f) {
+  if (f.fd >= 0) return true;
+  if (f.root.empty()) return false;
+  ::mkdir((f.root + kLogDir).c_str(), 0755);  // fails harmlessly when present
+  f.fd = ::open((f.root + kLogDir + kLogName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                0644);
+  if (f.fd < 0) return false;
+  struct stat st{};
+  f.bytes = ::fstat(f.fd, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+  return true;
 }
 
 // Appends "YYYY-MM-DD HH:MM:SS.mmm " in local time to *line.
@@ -61,10 +86,17 @@ void rotate(const std::string& path) {
 
 }  // namespace
 
+void setRunLogRoot(const std::string& root) {
+  RunLogFile& f = runLog();
+  std::lock_guard<std::mutex> lock(f.mu);
+  closeFile(f);
+  f.root = root;
+}
+
 std::string runLogPath() {
-  std::string root;
-  if (!installRoot(&root)) return std::string();
-  return root + kLogDir + kLogName;
+  RunLogFile& f = runLog();
+  std::lock_guard<std::mutex> lock(f.mu);
+  return f.root.empty() ? std::string() : f.root + kLogDir + kLogName;
 }
 
 int kprintf(unsigned int, unsigned int, unsigned int, const char* fmt, ...) {
@@ -88,22 +120,25 @@ int kprintf(unsigned int, unsigned int, unsigned int, const char* fmt, ...) {
   va_end(ap);
   line[stampEnd + static_cast<std::size_t>(textLen)] = '\n';
 
-  std::lock_guard<std::mutex> lock(logMutex());
-  const std::string path = runLogPath();
-  int fd = -1;
-  if (!path.empty()) {
-    std::string root;
-    installRoot(&root);
-    ::mkdir((root + kLogDir).c_str(), 0755);  // fails harmlessly when present
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  }
-  if (fd < 0) {
+  RunLogFile& f = runLog();
+  std::lock_guard<std::mutex> lock(f.mu);
+  if (!openFile(f)) {
     return writeAll(STDERR_FILENO, line) ? static_cast<int>(line.size()) : -1;
   }
-  const bool written = writeAll(fd, line);
-  struct stat st{};
-  const bool full = ::fstat(fd, &st) == 0 && static_cast<std::size_t>(st.st_size) > kLogRotateBytes;
-  ::close(fd);
-  if (full) rotate(path);
-  return written ? static_cast<int>(line.size()) : -1;
+  bool written = writeAll(f.fd, line);
+  if (!written) {
+    // The file may have gone bad (a full disk, a lost mount): try once on a new one.
+    closeFile(f);
+    written = openFile(f) && writeAll(f.fd, line);
+  }
+  if (!written) {
+    closeFile(f);
+    return -1;
+  }
+  f.bytes += line.size();
+  if (f.bytes > kLogRotateBytes) {
+    closeFile(f);
+    rotate(f.root + kLogDir + kLogName);
+  }
+  return static_cast<int>(line.size());
 }

@@ -1,10 +1,16 @@
 #include "redis/redis_client.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/decimal.h"
 
 namespace {
 
@@ -22,6 +28,45 @@ bool wholeMsTimeout(int32_t sec, int32_t usec, struct timeval* tv) {
   return true;
 }
 
+// Turns on keep-alive probes and the user time-out on a connected socket. A
+// failure leaves the connection as it is: it still works, only without the bound.
+void setDeadPeerDetection(int fd) {
+  const int on = 1;
+  const int idle = kKeepAliveIdleSec;
+  const int interval = kKeepAliveIntervalSec;
+  const int probes = kKeepAliveProbes;
+  const unsigned int userTimeout = kTcpUserTimeoutMs;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes));
+  setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof(userTimeout));
+}
+
+// Sends AUTH [user] password when a password is set. False when Redis refused it or
+// did not answer; one stderr line then names the address and Redis's reason.
+bool authenticate(redisContext* c, const std::string& user, const std::string& password,
+                  const RedisAddress& addr) {
+  if (password.empty()) return true;
+  const char* argv[3] = {"AUTH", nullptr, nullptr};
+  std::size_t argvlen[3] = {4, 0, 0};
+  int argc = 1;
+  if (!user.empty()) {
+    argv[argc] = user.data();
+    argvlen[argc++] = user.size();
+  }
+  argv[argc] = password.data();
+  argvlen[argc++] = password.size();
+  RedisReplyPtr reply(static_cast<redisReply*>(redisCommandArgv(c, argc, argv, argvlen)));
+  if (reply != nullptr && reply->type != REDIS_REPLY_ERROR) return true;
+  std::string reason = reply != nullptr ? std::string(reply->str, reply->len)
+                                        : std::string(c->errstr[0] != '\0' ? c->errstr
+                                                                           : "no reply");
+  std::fprintf(stderr, "redis %s:%d refused AUTH%s: %s\n", addr.host, static_cast<int>(addr.port),
+               user.empty() ? "" : (" for user " + user).c_str(), reason.c_str());
+  return false;
+}
+
 }  // namespace
 
 RedisClient::RedisClient() {
@@ -29,6 +74,7 @@ RedisClient::RedisClient() {
   slaveAddrs.clear();
   sentinelAddrs.clear();
   loadSettings();
+  options.load();
   setCommandTimeout(timeoutSec, timeoutUsec);
 }
 
@@ -50,15 +96,26 @@ bool RedisClient::commandTimeval(struct timeval* tv) const {
   return useTimeout == 1 && wholeMsTimeout(timeoutSec, timeoutUsec, tv);
 }
 
-RedisContextPtr RedisClient::connectTo(const RedisAddress& addr) const {
+RedisContextPtr RedisClient::connectTo(const RedisAddress& addr, RedisPeer peer) const {
+  // The connect is always bounded, so that a host that is powered off does not hold
+  // the thread for minutes of SYN retries: by the command time-out when one is
+  // configured, else by kConnectTimeoutMs.
   struct timeval tv;
-  if (!commandTimeval(&tv)) {
-    return RedisContextPtr(redisConnect(addr.host, addr.port));
+  const bool commandLimit = commandTimeval(&tv);
+  if (!commandLimit) {
+    tv.tv_sec = kConnectTimeoutMs / kMsPerSec;
+    tv.tv_usec = static_cast<suseconds_t>((kConnectTimeoutMs % kMsPerSec) * kUsecPerMs);
   }
-  // A configured command time-out also bounds the TCP connect, so that a host that
-  // is powered off does not hold the thread for minutes of SYN retries.
   RedisContextPtr c(redisConnectWithTimeout(addr.host, addr.port, tv));
-  if (redisUsable(c)) redisSetTimeout(c.get(), tv);
+  if (!redisUsable(c)) return c;
+  if (commandLimit) redisSetTimeout(c.get(), tv);
+  setDeadPeerDetection(c->fd);
+  // TLS to Redis would be set up here, before AUTH; this hiredis has no TLS.
+  const bool sentinel = peer == RedisPeer::kSentinel;
+  if (!authenticate(c.get(), sentinel ? options.sentinelUser : options.redisUser,
+                    sentinel ? options.sentinelPassword : options.redisPassword, addr)) {
+    return nullptr;
+  }
   return c;
 }
 
@@ -90,9 +147,11 @@ int RedisClient::connectRead() {
   return -1;
 }
 
-int RedisClient::connectWrite() {
+int RedisClient::connectWrite(const std::string* avoid) {
   writeConn.reset();
+  const bool passOver = avoid != nullptr && masterAddrs.size() > 1;
   for (const std::string& text : masterAddrs) {
+    if (passOver && text == *avoid) continue;
     if (!parseAddress(text, &masterAddr)) continue;
     RedisContextPtr c = connectTo(masterAddr);
     if (redisUsable(c)) {
@@ -111,10 +170,7 @@ bool RedisClient::parseAddress(const std::string& text, RedisAddress* addr) {
   if (parts.empty()) return false;
   if (parts[0].size() > kMaxRedisHost) return false;
   std::memcpy(addr->host, parts[0].data(), parts[0].size());
-  // Read like atoi, without its undefined overflow.
-  if (parts.size() > 1) {
-    addr->port = static_cast<int32_t>(std::strtol(parts[1].c_str(), nullptr, 10));
-  }
+  if (parts.size() > 1) addr->port = decimalInt32(parts[1]);
   return true;
 }
 

@@ -8,6 +8,16 @@
 // Addresses are tried in list order; one whose host has more than 51 characters or
 // whose text has more than 127 is skipped like one that does not answer.
 //
+// Every connection gets TCP keep-alive and a TCP user time-out, so a peer that is
+// switched off or cut off fails the exchange within about kDeadPeerSeconds instead
+// of leaving a read blocked for ever; a live idle peer answers the probes from its
+// kernel and is never disturbed. Without a command time-out the TCP connect is
+// still bounded by kConnectTimeoutMs. When cfg/tarvex.ini gives credentials, AUTH
+// is the first command on every new connection (data-node credentials for masters
+// and replicas, Sentinel credentials for Sentinels); a refused AUTH makes the
+// address count as not answering, with one stderr line naming the address and
+// Redis's error text, never the password.
+//
 // A client belongs to the thread that made it and is never shared; it takes no
 // lock. Destruction closes writeConn, readConn and sentinelConn, in that order.
 //
@@ -23,6 +33,7 @@
 #include <vector>
 
 #include "config/redis_settings.h"
+#include "config/tarvex_options.h"
 #include "redis/redis_handles.h"
 
 // Host and port of an address being tried or read.
@@ -33,6 +44,18 @@ struct RedisAddress {
 
 // Buffer size of host names in the arbitration hash, with the NUL.
 constexpr std::size_t kUseFlagHostSize = 128;
+
+// Dead-peer detection on every Redis connection.
+constexpr int kKeepAliveIdleSec = 10;       // idle time before the first probe
+constexpr int kKeepAliveIntervalSec = 5;    // between unanswered probes
+constexpr int kKeepAliveProbes = 3;         // unanswered probes that end the connection
+constexpr int kTcpUserTimeoutMs = 30000;    // unacknowledged data that ends it
+constexpr int kDeadPeerSeconds = 40;        // the bound these give, with margin
+// TCP connect bound when rdsset.ini sets no command time-out.
+constexpr int kConnectTimeoutMs = 10000;
+
+// Which credentials a new connection uses.
+enum class RedisPeer { kDataNode, kSentinel };
 
 class RedisClient : public RedisSettings {
  public:
@@ -50,7 +73,10 @@ class RedisClient : public RedisSettings {
   // discoverFromSentinels runs first. Always returns 1: test the connection.
   int connect(int which);
   int connectRead();   // 1 when readConn is usable afterwards, else -1
-  int connectWrite();  // 1 when writeConn is usable afterwards, else -1
+  // 1 when writeConn is usable afterwards, else -1. `avoid`, when not null, is an
+  // address text passed over (a master that answered READONLY), unless it is the
+  // only master listed.
+  int connectWrite(const std::string* avoid = nullptr);
 
   // Splits `text` at every `delim`; an empty piece between delimiters is kept, an
   // empty rest at the end is not. "a:b" -> {a,b}; "a:" -> {a}; ":b" -> {"",b}.
@@ -82,13 +108,17 @@ class RedisClient : public RedisSettings {
   // which sets no limit.
   bool commandTimeval(struct timeval* tv) const;
 
-  // Opens a connection to `addr`. When useTimeout is 1 the command time-out, cut to
-  // whole milliseconds, bounds the TCP connect and then every command on it; a
-  // time-out below 1 ms sets no limit and the connect blocks. The result may be in
-  // error.
-  RedisContextPtr connectTo(const RedisAddress& addr) const;
+  // Opens a connection to `addr`, with keep-alive and the user time-out set. When
+  // useTimeout is 1 the command time-out, cut to whole milliseconds, bounds the TCP
+  // connect and then every command on it (a time-out below 1 ms sets no command
+  // limit); otherwise kConnectTimeoutMs bounds the connect and commands have no
+  // limit. Then AUTH with the credentials of `peer`, when they are set. The result
+  // may be in error or null; test it with redisUsable.
+  RedisContextPtr connectTo(const RedisAddress& addr,
+                            RedisPeer peer = RedisPeer::kDataNode) const;
 
   int32_t useTimeout = 0;  // 1 when a command time-out is set on every connection
+  TarvexOptions options;   // cfg/tarvex.ini, loaded once at construction
 
   RedisContextPtr sentinelConn;  // connection to the Sentinel last reached
   RedisContextPtr writeConn;     // always to a master

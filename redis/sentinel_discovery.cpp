@@ -37,7 +37,7 @@ int RedisClient::discoverFromSentinels() {
       ++sentinelCursor;
     }
     if (!RedisClient::parseAddress(sentinelAddrs[sentinelCursor], &sentinelAddr)) continue;
-    RedisContextPtr c = connectTo(sentinelAddr);
+    RedisContextPtr c = connectTo(sentinelAddr, RedisPeer::kSentinel);
     if (redisUsable(c)) {
       sentinelConn = std::move(c);
       break;

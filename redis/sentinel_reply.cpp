@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "platform/decimal.h"
 
 namespace {
 
@@ -28,13 +31,8 @@ std::string textOf(const redisReply* r) {
   return std::string(r->str, static_cast<std::size_t>(r->len));
 }
 
-// Decimal value like atoi, but defined for every input: out of range is clamped.
 int32_t decimalValue(const redisReply* r) {
-  const std::string text = textOf(r);
-  const long long v = std::strtoll(text.c_str(), nullptr, 10);
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(v);
+  return decimalInt32(std::string_view(r->str, static_cast<std::size_t>(r->len)));
 }
 
 // Reads one entry into addr/name. Returns true and sets *out when it is accepted.

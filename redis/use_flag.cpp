@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include "platform/decimal.h"
 
 namespace {
 
@@ -16,9 +19,25 @@ RedisReplyPtr sendArgv(const RedisContextPtr& conn, int argc, const char** argv,
       static_cast<redisReply*>(redisCommandArgv(conn.get(), argc, argv, argvlen)));
 }
 
+// True for an error reply of a former master that is now a replica.
+bool isReadOnlyError(const RedisReplyPtr& reply) {
+  static constexpr char kReadOnly[] = "READONLY";
+  return reply != nullptr && reply->type == REDIS_REPLY_ERROR && reply->str != nullptr &&
+         reply->len >= sizeof(kReadOnly) - 1 &&
+         std::memcmp(reply->str, kReadOnly, sizeof(kReadOnly) - 1) == 0;
+}
+
+// The address text of the master the write connection reached.
+std::string writeAddressText(const RedisClient& client) {
+  return std::string(client.masterAddr.host) + ":" + std::to_string(client.masterAddr.port);
+}
+
 // One command exchange on the read (which = 1) or write (which = 2) connection:
 // makes the connection when it is not usable, and when no reply comes back (the
-// transport failed) reconnects and sends once more. Null when both tries failed.
+// transport failed) reconnects and sends once more. A write answered READONLY
+// reached a demoted master: the write connection is made again, passing over that
+// address, and the command sent once more (in Sentinel mode the reconnect runs a
+// fresh discovery first). Null when both tries failed.
 RedisReplyPtr exchangeWithRetry(RedisClient& client, int which, int argc, const char** argv,
                                 const std::size_t* argvlen) {
   const RedisContextPtr& conn = which == 1 ? client.readConn : client.writeConn;
@@ -27,21 +46,13 @@ RedisReplyPtr exchangeWithRetry(RedisClient& client, int which, int argc, const 
   if (!reply) {
     client.connect(which);
     reply = sendArgv(conn, argc, argv, argvlen);
+  } else if (which == 2 && isReadOnlyError(reply)) {
+    const std::string demoted = writeAddressText(client);
+    if (client.mode == kRedisModeSentinel) client.discoverFromSentinels();
+    client.connectWrite(&demoted);
+    reply = sendArgv(conn, argc, argv, argvlen);
   }
   return reply;
-}
-
-// Reads leading decimal digits like atoi, without undefined behaviour on overflow:
-// the value wraps to 32 bits.
-int32_t decimalPrefix(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = (*p++ == '-');
-  uint32_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
-  if (negative) value = 0u - value;
-  return static_cast<int32_t>(value);
 }
 
 }  // namespace
@@ -60,7 +71,7 @@ int interpretUseFlagReply(const redisReply* reply, char host[kUseFlagHostSize], 
   const std::size_t n = hostItem->len < kUseFlagHostMax ? hostItem->len : kUseFlagHostMax;
   std::memcpy(host, hostItem->str, n);
   // The time text is cut at its stated length, so a missing terminator is harmless.
-  time = decimalPrefix(std::string(timeItem->str, timeItem->len).c_str());
+  time = decimalInt32(std::string_view(timeItem->str, timeItem->len));
   return 1;
 }
 

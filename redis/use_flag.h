@@ -23,7 +23,7 @@ constexpr std::size_t kUseFlagHostMax = kUseFlagHostSize - 1;  // bytes of a hos
 //      "host" text (bytes after an embedded NUL included, so such a value never
 //      compares equal to a real host name); `time` is the "time" text read as a
 //      decimal integer (leading blanks and sign, digits up to the first non-digit,
-//      none gives 0; out-of-range values wrap to 32 bits).
+//      none gives 0; out-of-range values clamp to the 32-bit range).
 // `host` and `time` are left unchanged unless 1 is returned. Never reads past the
 // reply's stated lengths.
 int interpretUseFlagReply(const redisReply* reply, char host[kUseFlagHostSize], int32_t& time);

@@ -85,6 +85,7 @@ TEST_F(KprintfTest, LongTextIsNeverCutAndLinesAppend) {
 
 TEST_F(KprintfTest, MissingLogDirectoryIsCreated) {
   removeTree(root_.path() + "/log");
+  setRunLogRoot(root_.path());
   kprintf(6, 7, 1, "%s", "again");
   EXPECT_EQ("again\n", readFile(root_.logPath()).substr(kStampBytes));
 }
@@ -97,13 +98,14 @@ TEST_F(KprintfTest, WithoutRootOrWritableFileTheLineGoesToStderr) {
   dup2(fd, STDERR_FILENO);
   close(fd);
 
-  unsetenv("ZQROOT");
+  setRunLogRoot("");
   EXPECT_EQ("", runLogPath());
   kprintf(6, 7, 1, "%s", "no root");
+  EXPECT_FALSE(std::filesystem::exists("/log/tarvex.log"));
   // A root whose log path cannot be made (log/ is a plain file).
-  setenv("ZQROOT", root_.path().c_str(), 1);
   removeTree(root_.path() + "/log");
   writeFile(root_.path() + "/log", "not a directory");
+  setRunLogRoot(root_.path());
   kprintf(6, 7, 1, "%s", "blocked");
 
   dup2(saved, STDERR_FILENO);

@@ -16,10 +16,7 @@ class PendingQueueTest : public ::testing::Test {
  protected:
   void SetUp() override { clearQueue(); }
   void TearDown() override { clearQueue(); }
-  static void clearQueue() {
-    std::lock_guard<std::mutex> lock(PendingQueueMutex);
-    PendingQueue.clear();
-  }
+  static void clearQueue() { pendingClear(); }
   static void fill(int n) {
     for (int i = 0; i < n; ++i) {
       std::string t = "m" + std::to_string(i);

@@ -28,10 +28,7 @@ std::deque<std::string> queuedTexts() {
   return PendingQueue;
 }
 
-void clearQueue() {
-  std::lock_guard<std::mutex> lock(PendingQueueMutex);
-  PendingQueue.clear();
-}
+void clearQueue() { pendingClear(); }
 
 class SubscriberTest : public ::testing::Test {
  protected:

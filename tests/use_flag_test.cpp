@@ -1,5 +1,6 @@
 #include <hiredis/hiredis.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -47,7 +48,7 @@ TEST_F(UseFlagTest, ForeignOwnerIsReadWithItsTimeAsLeadingDigits) {
   RedisClient client;
   const std::pair<const char*, int32_t> cases[] = {{"1700000123", 1700000123}, {"abc", 0},
                                                    {"", 0}, {"  42xyz", 42}, {"-15", -15},
-                                                   {"4294967297", 1}};
+                                                   {"4294967297", INT32_MAX}};
   for (const auto& c : cases) {
     std::memset(host_, 'x', sizeof(host_));
     hset("hostB", c.first);

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/kprintf.h"
+
 TempRoot::TempRoot() {
   char tmpl[] = "/tmp/tarvex-root-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -29,11 +31,13 @@ TempRoot::TempRoot() {
   }
   setenv("ZQROOT", path_.c_str(), 1);
   unsetenv("VUVORER");
+  setRunLogRoot(path_);
 }
 
 TempRoot::~TempRoot() {
   if (hadZqroot_) setenv("ZQROOT", oldZqroot_.c_str(), 1); else unsetenv("ZQROOT");
   if (hadVuvorer_) setenv("VUVORER", oldVuvorer_.c_str(), 1); else unsetenv("VUVORER");
+  setRunLogRoot(hadZqroot_ ? oldZqroot_ : std::string());
   removeTree(path_);
 }
 

@@ -7,8 +7,8 @@
 #include <string>
 
 // A temporary installation root with cfg/ and log/ below it. While it lives,
-// ZQROOT points at it and VUVORER is unset; the destructor restores both and
-// removes the directory.
+// ZQROOT points at it, VUVORER is unset and the run log of this process writes
+// below it; the destructor restores all three and removes the directory.
 class TempRoot {
  public:
   TempRoot();
