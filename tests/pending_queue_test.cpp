@@ -85,6 +85,58 @@ TEST_F(PendingQueueTest, AppendsDuringDrainingAreNeitherLostNorDuplicated) {
   for (int i = 0; i < kTexts; ++i) ASSERT_EQ(seen[i], std::to_string(i));
 }
 
+TEST_F(PendingQueueTest, BytesAbove256MiBDropTheOldestAndTheRestComeOutInOrder) {
+  constexpr std::size_t kMiB = 1024 * 1024;
+  constexpr int kTexts = 300;
+  const uint64_t trimmedBefore = pendingTrimmedTotal();
+  std::string text(kMiB, 'x');
+  for (int i = 0; i < kTexts; ++i) {
+    const std::string tag = std::to_string(i) + ":";
+    text.replace(0, tag.size(), tag);
+    pendingAppend(text.data(), text.size());
+  }
+  const std::size_t kept = kQueueMaxBytes / kMiB;
+  EXPECT_EQ(kept, pendingSize());
+  EXPECT_LE(pendingBytes(), kQueueMaxBytes);
+  EXPECT_EQ(kTexts - kept, pendingTrimmedTotal() - trimmedBefore);
+
+  // The newest ones remain, and come out oldest first.
+  std::vector<std::string> batch;
+  uint64_t first = 0;
+  std::size_t next = kTexts - kept;
+  while (takeBatch(&batch, &first) > 0) {
+    for (const std::string& t : batch) {
+      ASSERT_EQ(0u, t.find(std::to_string(next++) + ":"));
+    }
+    pendingRemoveTaken(first, batch.size());
+  }
+  EXPECT_EQ(static_cast<std::size_t>(kTexts), next);
+  EXPECT_EQ(0u, pendingBytes());
+
+  // One text larger than the bound still waits, alone, to be forwarded.
+  const std::string huge(kQueueMaxBytes + 1, 'h');
+  pendingAppend("small", 5);
+  pendingAppend(huge.data(), huge.size());
+  ASSERT_EQ(1u, takeBatch(&batch));
+  EXPECT_EQ(huge.size(), batch[0].size());
+}
+
+TEST_F(PendingQueueTest, BatchDroppedByTheByteBoundWhileInFlightLeavesNewerTextsAlone) {
+  const std::string big(kQueueMaxBytes / 2, 'b');
+  pendingAppend("first", 5);
+  std::vector<std::string> batch;
+  uint64_t first = 0;
+  ASSERT_EQ(1u, takeBatch(&batch, &first));
+  // While the batch is posted, two large texts push "first" out of the queue.
+  pendingAppend(big.data(), big.size());
+  pendingAppend(big.data(), big.size());
+  pendingAppend("last", 4);
+  pendingRemoveTaken(first, batch.size());
+  EXPECT_EQ(2u, pendingSize());
+  ASSERT_EQ(2u, takeBatch(&batch));
+  EXPECT_EQ("last", batch[1]);
+}
+
 class ForwardOnceTest : public PendingQueueTest {
  protected:
   TempRoot root_;

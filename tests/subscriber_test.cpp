@@ -1,6 +1,9 @@
 // The subscription against a private redis-server: what reaches PendingQueue, and
 // how a subscription ends and is made again.
 #include <hiredis/hiredis.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -324,6 +327,47 @@ TEST_F(QueueControlTextsTest, RunFlagZeroEndsTheWalkAfterTheCurrentElement) {
   RunFlag.store(0);
   EXPECT_EQ(queueControlTexts(&reply), 1u);
   EXPECT_EQ(queuedTexts(), (std::deque<std::string>{"first Control"}));
+}
+
+}  // namespace
+
+namespace {
+
+// Keep-alive probes on an idle subscription are answered by the server's kernel:
+// with no command time-out, a minute without traffic must not end the subscription.
+TEST_F(SubscriberTest, IdleSubscriptionWithKeepAliveStillReceivesAfterAMinute) {
+  writeSettings(0);
+  startReader();
+  ASSERT_TRUE(waitForSubscribers());
+  const std::vector<std::string> before = subscribedClients();
+  std::this_thread::sleep_for(std::chrono::seconds(60));
+  ASSERT_EQ(1, publish("after a quiet minute Control"));
+  ASSERT_TRUE(waitUntil([] { return pendingSize() == 1; }, 2000, 10));
+  EXPECT_EQ("after a quiet minute Control", queuedTexts().front());
+  EXPECT_EQ(before, subscribedClients());  // the same connection all along
+  EXPECT_EQ(0, endedAfterReading_.load());
+}
+
+// Every connection carries the dead-peer settings, whichever way it was made.
+TEST_F(SubscriberTest, EveryConnectionCarriesDeadPeerDetection) {
+  writeSettings(0);
+  RedisClient client;
+  client.connect(3);
+  ASSERT_TRUE(redisUsable(client.readConn));
+  ASSERT_TRUE(redisUsable(client.writeConn));
+  for (const RedisContextPtr* c : {&client.readConn, &client.writeConn}) {
+    auto opt = [&](int level, int name) {
+      int value = -1;
+      socklen_t len = sizeof(value);
+      getsockopt((*c)->fd, level, name, &value, &len);
+      return value;
+    };
+    EXPECT_EQ(1, opt(SOL_SOCKET, SO_KEEPALIVE));
+    EXPECT_EQ(kKeepAliveIdleSec, opt(IPPROTO_TCP, TCP_KEEPIDLE));
+    EXPECT_EQ(kKeepAliveIntervalSec, opt(IPPROTO_TCP, TCP_KEEPINTVL));
+    EXPECT_EQ(kKeepAliveProbes, opt(IPPROTO_TCP, TCP_KEEPCNT));
+    EXPECT_EQ(kTcpUserTimeoutMs, opt(IPPROTO_TCP, TCP_USER_TIMEOUT));
+  }
 }
 
 }  // namespace
