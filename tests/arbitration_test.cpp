@@ -102,15 +102,12 @@ TEST_F(ArbitrationTest, StartupTakesTheWorkAtOnceWithoutALiveForeignOwner) {
   EXPECT_EQ("hostC", owner(noTimeRedis));
   EXPECT_EQ("2", noTimeRedis.cli({"HLEN", kUseFlagKey}));
 
-  // The owner's heartbeat moves every 3 s.
+  // The owner's heartbeat moves every 3 s, as the times it writes show (polling
+  // from outside on a loaded machine could not tell 3 s from 3.6 s).
   std::string t0 = heartbeat(emptyRedis);
   std::string t1, t2;
-  ASSERT_TRUE(waitUntil([&] { return (t1 = heartbeat(emptyRedis)) != t0; }, 5000, 100));
-  const Clock::time_point firstChange = Clock::now();
-  ASSERT_TRUE(waitUntil([&] { return (t2 = heartbeat(emptyRedis)) != t1; }, 5000, 100));
-  const double period = secondsSince(firstChange);
-  EXPECT_GT(period, 2.5);
-  EXPECT_LT(period, 3.6);
+  ASSERT_TRUE(waitUntil([&] { return (t1 = heartbeat(emptyRedis)) != t0; }, 10000, 100));
+  ASSERT_TRUE(waitUntil([&] { return (t2 = heartbeat(emptyRedis)) != t1; }, 10000, 100));
   const int step = std::stoi(t2) - std::stoi(t1);
   EXPECT_TRUE(step >= 2 && step <= 4) << t1 << " -> " << t2;
   EXPECT_TRUE(a.instance().process().running());
@@ -355,6 +352,116 @@ TEST_F(ArbitrationTest, NewOwnerSurvivesReplicaThatLagsBehindItsTakeOver) {
   EXPECT_TRUE(running);
   EXPECT_FALSE(host.logged(kCloseLine));
   host.instance().kill();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ArbitrationTest, HeartbeatMovesToTheOtherMasterWhenItsMasterIsDemoted) {
+  // Two masters listed; the second starts as the first one's replica, so a manual
+  // switch-over keeps the hash.
+  RedisServerProcess first, second;
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(second.start({"--replicaof", "127.0.0.1", std::to_string(first.port())}));
+  Host host("hostR", first.port());
+  host.writeRdsset("[ConnectionMode]\nMode=2\n[ConnectionMaster]\nMasterNum=2\n"
+                   "MasterIp0=127.0.0.1\nMasterPort0=" + std::to_string(first.port()) +
+                   "\nMasterIp1=127.0.0.1\nMasterPort1=" + std::to_string(second.port()) +
+                   "\n[Format]\nOvertimeSec=2\n");
+  ASSERT_TRUE(host.start());
+  ASSERT_TRUE(host.waitLogged(kOwnLine, 5000));
+  ASSERT_TRUE(waitUntil([&] { return owner(second) == "hostR"; }, 10000, 100));
+
+  second.cli({"REPLICAOF", "NO", "ONE"});
+  first.cli({"REPLICAOF", "127.0.0.1", std::to_string(second.port())});
+  const std::string atSwitch = heartbeat(second);
+  // Two heartbeats written straight to the new master, by the same owner.
+  std::string later;
+  ASSERT_TRUE(waitUntil([&] {
+    later = heartbeat(second);
+    return !later.empty() && std::stoll(later) >= std::stoll(atSwitch) + 4;
+  }, 20000, 200)) << atSwitch << " -> " << later;
+  EXPECT_EQ("hostR", owner(second));
+  EXPECT_TRUE(host.instance().process().running());
+  EXPECT_FALSE(host.logged(kCloseLine));
+  host.instance().kill();
+}
+
+TEST_F(ArbitrationTest, TwoStandbysTakingTheSameStaleHeartbeatLeaveOneOwner) {
+  // Reads go to a replica that the test feeds from the master a second late, so
+  // both standbys still read the stale heartbeat after the first has taken over.
+  RedisServerProcess master, slave;
+  ASSERT_TRUE(master.start());
+  ASSERT_TRUE(slave.start());
+  for (RedisServerProcess* r : {&master, &slave}) {
+    r->cli({"HSET", kUseFlagKey, "host", "ghost", "time", "500"});
+  }
+  std::atomic<bool> copying{true};
+  std::thread replica([&] {
+    while (copying) {
+      const std::string name = master.cli({"HGET", kUseFlagKey, "host"});
+      const std::string time = master.cli({"HGET", kUseFlagKey, "time"});
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      if (!name.empty() && !time.empty()) {
+        slave.cli({"HSET", kUseFlagKey, "host", name, "time", time});
+      }
+    }
+  });
+  HttpTestServer server;
+  ASSERT_TRUE(server.start());
+  const std::string sync =
+      "[tovraurl]\nurl=" + server.url("/log") +
+      "\n[appSysId]\nappsysidnum=1\nappsysid0=3\nappsysiddesc0=Power\n"
+      "[stationInfo]\nstationnum=1\nstationlindid0=L2\nstationid0=S07\n"
+      "stationlinddesc0=Line 2\nstationdesc0=Station 7\nstationcode0=ST07\n";
+  const std::string rdsset =
+      "[ConnectionMode]\nMode=2\n[ConnectionMaster]\nMasterNum=1\nMasterIp0=127.0.0.1\n"
+      "MasterPort0=" + std::to_string(master.port()) +
+      "\n[ConnectionSlave]\nSlaveNum=1\nSlaveIp0=127.0.0.1\nSlavePort0=" +
+      std::to_string(slave.port()) + "\n[Format]\nOvertimeSec=2\n";
+  Host a("hostP", master.port(), sync);
+  Host b("hostQ", master.port(), sync);
+  a.writeRdsset(rdsset);
+  b.writeRdsset(rdsset);
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(b.start());
+  const bool bothOwned =
+      waitUntil([&] { return a.logged(kOwnLine) && b.logged(kOwnLine); }, 60000, 50);
+  const Clock::time_point owned = Clock::now();
+
+  // While both are subscribed (on the replica), every message reaches the one that
+  // stays.
+  int published = 0;
+  if (bothOwned &&
+      waitUntil([&] { return slave.cli({"PUBSUB", "NUMSUB", "almTopic"}) == "almTopic\n2"; },
+                3000, 20)) {
+    for (; published < 20; ++published) {
+      slave.cli({"PUBLISH", "almTopic", controlMessage("race" + std::to_string(published))});
+    }
+  }
+  const bool oneLeft = waitUntil([&] {
+    return a.instance().process().running() != b.instance().process().running();
+  }, 6000, 50);
+  const double overlap = secondsSince(owned);
+  copying = false;
+  replica.join();
+  ASSERT_TRUE(bothOwned);
+  ASSERT_TRUE(oneLeft);
+  std::printf("one owner left %.2f s after both took the work\n", overlap);
+  EXPECT_EQ(20, published);
+  Host& kept = a.instance().process().running() ? a : b;
+  Host& lost = &kept == &a ? b : a;
+  EXPECT_EQ(&kept == &a ? "hostP" : "hostQ", owner(master));
+  EXPECT_TRUE(waitUntil([&] {
+    return deliveredKeys(server).size() == static_cast<std::size_t>(published);
+  }, 10000, 100)) << deliveredKeys(server).size() << " of " << published;
+  int status = -1;
+  EXPECT_TRUE(lost.instance().waitExit(1000, &status));
+  EXPECT_EQ(0, status);
+  EXPECT_TRUE(lost.logged(kCloseLine));
+  EXPECT_TRUE(kept.instance().process().running());
+  kept.instance().kill();
 }
 
 }  // namespace
