@@ -38,7 +38,7 @@ bool RedisServerProcess::startSentinel(const std::string& configText, int port) 
 bool RedisServerProcess::launch() {
   child_ = std::make_unique<ChildProcess>();
   if (!child_->start(argv_, {}, dir_ + "/server.log")) return false;
-  return redisAnswersPing(port_, 10000);
+  return redisAnswersPing(port_, 10000, authUser_, authPassword_);
 }
 
 void RedisServerProcess::stop(int sig) {
@@ -54,6 +54,10 @@ bool RedisServerProcess::running() { return child_ && child_->running(); }
 
 std::string RedisServerProcess::cli(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {"redis-cli", "-h", "127.0.0.1", "-p", std::to_string(port_)};
+  if (!authPassword_.empty()) {
+    if (!authUser_.empty()) argv.insert(argv.end(), {"--user", authUser_});
+    argv.insert(argv.end(), {"--pass", authPassword_, "--no-auth-warning"});
+  }
   argv.insert(argv.end(), args.begin(), args.end());
   std::string out;
   runCommand(argv, 10000, &out);
@@ -61,12 +65,19 @@ std::string RedisServerProcess::cli(const std::vector<std::string>& args) const 
   return out;
 }
 
-bool redisAnswersPing(int port, int timeoutMs) {
+bool redisAnswersPing(int port, int timeoutMs, const std::string& user,
+                      const std::string& password) {
   return waitUntil(
-      [port] {
+      [&] {
         struct timeval tv = {1, 0};
         redisContext* c = redisConnectWithTimeout("127.0.0.1", port, tv);
         bool ok = false;
+        if (c != nullptr && c->err == 0 && !password.empty()) {
+          auto* a = static_cast<redisReply*>(
+              user.empty() ? redisCommand(c, "AUTH %s", password.c_str())
+                           : redisCommand(c, "AUTH %s %s", user.c_str(), password.c_str()));
+          if (a != nullptr) freeReplyObject(a);
+        }
         if (c != nullptr && c->err == 0) {
           auto* r = static_cast<redisReply*>(redisCommand(c, "PING"));
           ok = r != nullptr && r->type == REDIS_REPLY_STATUS;

@@ -16,6 +16,13 @@ class RedisServerProcess {
   RedisServerProcess(const RedisServerProcess&) = delete;
   RedisServerProcess& operator=(const RedisServerProcess&) = delete;
 
+  // Credentials that cli() and the start-up PING use (set before start) when the
+  // server demands them; an empty user means the default user.
+  void setClientAuth(std::string user, std::string password) {
+    authUser_ = std::move(user);
+    authPassword_ = std::move(password);
+  }
+
   // Starts redis-server with `extraArgs` (e.g. {"--replicaof", "127.0.0.1", "6380"})
   // on `port` (0 picks a free one) and waits until it answers PING (at most 10 s).
   bool start(const std::vector<std::string>& extraArgs = {}, int port = 0);
@@ -42,10 +49,14 @@ class RedisServerProcess {
   int port_ = 0;
   std::string dir_;
   std::vector<std::string> argv_;
+  std::string authUser_;      // user of cli() and PING; "" the default user
+  std::string authPassword_;  // their password; "" sends no AUTH
   std::unique_ptr<ChildProcess> child_;
 };
 
-// True when something answers PING on 127.0.0.1:port within timeoutMs.
-bool redisAnswersPing(int port, int timeoutMs);
+// True when something answers PING on 127.0.0.1:port within timeoutMs, after AUTH
+// when a password is given.
+bool redisAnswersPing(int port, int timeoutMs, const std::string& user = "",
+                      const std::string& password = "");
 
 #endif  // TARVEX_TESTS_SUPPORT_REDIS_SERVER_PROCESS_H_
