@@ -4,9 +4,12 @@
 #   (a) the drain rate with the run log off, publishing faster than the service drains,
 #   (b) the highest paced publish rate delivered with zero loss,
 #   (c) p50/p99 latency from publish to the receiver at 2,000 messages/s,
-#   (d) the service's peak RSS and its CPU seconds per 100,000 records.
+#   (d) the service's peak RSS and its CPU seconds per 100,000 records;
+# then restarts the service with the run log on and measures (a) and its CPU again,
+# so that both figures of both settings come from the same run.
 # Every process shares this machine's cores: the figures are for the whole pipeline
-# on it, not for the service alone. Takes about two minutes (--quick: under one).
+# on it, not for the service alone. Takes about two and a half minutes (--quick:
+# about one).
 #
 # Usage: bench/e2e_bench.sh [--quick]      (BUILD_DIR=build by default)
 set -euo pipefail
@@ -51,11 +54,13 @@ MasterNum=1
 MasterIp0=127.0.0.1
 MasterPort0=$REDIS_PORT
 EOF
-cat >"$ROOT/cfg/logsynset.ini" <<EOF
+# logsynset.ini with the run-log switch $1.
+write_sync() {
+  cat >"$ROOT/cfg/logsynset.ini" <<EOF
 [tovraurl]
 url=http://127.0.0.1:$RECEIVER_PORT/api/operationLog
 [synLogFlag]
-Flag=0
+Flag=$1
 [appSysId]
 appsysidnum=1
 appsysid0=3
@@ -68,13 +73,28 @@ stationlinddesc0=Line 2
 stationid0=S07
 stationdesc0=Station Seven
 EOF
+}
 
-ZQROOT=$ROOT "$BUILD_DIR/tarvex" -self >"$ROOT/tarvex.out" 2>&1 &
-TARVEX_PID=$!
 subscribed() { [[ "$(redis-cli -p "$REDIS_PORT" pubsub numsub almTopic | sed -n 2p)" == 1 ]]; }
-wait_for 100 subscribed || { echo "e2e_bench: tarvex did not subscribe" >&2; cat "$ROOT/tarvex.out" >&2; exit 1; }
 
-echo "e2e_bench: $(nproc) cores shared by redis-server, tarvex (pid $TARVEX_PID) and the driver;" \
-  "run log off; one record per message"
-"$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --receiver-port "$RECEIVER_PORT" \
-  --service-pid "$TARVEX_PID" "${DRIVER_ARGS[@]}"
+# Starts the service with the run-log switch $1 and runs the driver with the rest.
+run_pass() {
+  local flag=$1; shift
+  write_sync "$flag"
+  rm -rf "$ROOT/log"; mkdir -p "$ROOT/log"
+  redis-cli -p "$REDIS_PORT" del useflag:tarvex >/dev/null
+  ZQROOT=$ROOT "$BUILD_DIR/tarvex" -self >"$ROOT/tarvex.out" 2>&1 &
+  TARVEX_PID=$!
+  wait_for 100 subscribed || { echo "e2e_bench: tarvex did not subscribe" >&2; cat "$ROOT/tarvex.out" >&2; exit 1; }
+  echo "e2e_bench: $(nproc) cores shared by redis-server, tarvex (pid $TARVEX_PID) and the driver;" \
+    "run log $([[ $flag == 1 ]] && echo on || echo off); one record per message; load $(cut -d' ' -f1-3 /proc/loadavg)"
+  "$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --receiver-port "$RECEIVER_PORT" \
+    --service-pid "$TARVEX_PID" "$@" | tee -a "$ROOT/driver.out"
+  stop_pid "$TARVEX_PID"
+  TARVEX_PID=""
+}
+
+run_pass 0 "${DRIVER_ARGS[@]}"
+run_pass 1 --drain-only "${DRIVER_ARGS[@]}"
+echo "e2e_bench: same run, run log off then on:"
+grep -E "^\(a\) (DRAIN RATE|SERVICE CPU)|^\(d\) SERVICE CPU" "$ROOT/driver.out"
