@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,50 +23,39 @@ constexpr const char* kJsonHeader = "Content-Type:application/json\r\n";
 constexpr const char* kBody = "[{\"guid\":\"1\"}]";
 constexpr const char* kReasonPrefix = "tarvex: TLS with the receiver failed: ";
 
-// Sends this process's stderr to a file until finish().
-class StderrCapture {
- public:
-  explicit StderrCapture(std::string path) : path_(std::move(path)) {
-    std::fflush(stderr);
-    saved_ = ::dup(2);
-    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ::dup2(fd, 2);
-    ::close(fd);
-  }
-  ~StderrCapture() { finish(); }
-
-  std::string finish() {
-    if (saved_ >= 0) {
-      std::fflush(stderr);
-      ::dup2(saved_, 2);
-      ::close(saved_);
-      saved_ = -1;
-    }
-    return readFile(path_);
-  }
-
- private:
-  std::string path_;
-  int saved_ = -1;
-};
+// Runs `action` with this process's stderr sent to `path`; returns what it wrote.
+std::string stderrOf(const std::string& path, const std::function<void()>& action) {
+  std::fflush(stderr);
+  const int saved = ::dup(2);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ::dup2(fd, 2);
+  ::close(fd);
+  action();
+  std::fflush(stderr);
+  ::dup2(saved, 2);
+  ::close(saved);
+  return readFile(path);
+}
 
 class HttpsDeliveryTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(certs_.ok()) << certs_.error(); }
 
-  // A TLS server presenting `cert` (server or othername), optionally demanding a
-  // client certificate from the test CA.
-  std::unique_ptr<HttpTestServer> tlsServer(const std::string& cert = "server",
-                                            bool demandClientCert = false) {
+  // A plain server, or a TLS one presenting `cert` (server or othername) and
+  // optionally demanding a client certificate from the test CA.
+  std::unique_ptr<HttpTestServer> server(bool tls, const std::string& cert = "server",
+                                         bool demandClientCert = false) {
     auto server = std::make_unique<HttpTestServer>();
-    EXPECT_TRUE(server->startTls({certs_.file(cert + ".pem"), certs_.file(cert + ".key"),
-                                  demandClientCert ? certs_.file("ca.pem") : ""}));
+    EXPECT_TRUE(!tls ? server->start()
+                     : server->startTls({certs_.file(cert + ".pem"), certs_.file(cert + ".key"),
+                                         demandClientCert ? certs_.file("ca.pem") : ""}));
     return server;
   }
 
-  TarvexOptions trustingTestCa() const {
+  TarvexOptions trustingTestCa(int32_t keepAlive = 0) const {
     TarvexOptions options;
     options.caFile = certs_.file("ca.pem");
+    options.keepAlive = keepAlive;
     return options;
   }
 
@@ -86,7 +76,7 @@ class HttpsDeliveryTest : public ::testing::Test {
 };
 
 TEST_F(HttpsDeliveryTest, CaFileGivesByteExactDeliveryWithExtraHeadersAfterTheCallers) {
-  auto server = tlsServer();
+  auto server = this->server(true);
   TarvexOptions options = trustingTestCa();
   options.extraHeaders = {"Authorization: Bearer x", "X-Trace:  a\tb "};
   HttpDelivery delivery(options);
@@ -121,7 +111,7 @@ TEST_F(HttpsDeliveryTest, CaFileGivesByteExactDeliveryWithExtraHeadersAfterTheCa
 }
 
 TEST_F(HttpsDeliveryTest, ClientCertificateTheServerDemandsIsPresented) {
-  auto server = tlsServer("server", true);
+  auto server = this->server(true, "server", true);
   HttpOutcome outcome;
   HttpDelivery without(trustingTestCa());
   EXPECT_EQ("", post(without, server->url("/api"), &outcome));
@@ -150,15 +140,15 @@ TEST_F(HttpsDeliveryTest, UntrustedOrMisnamedCertificateIsRefusedAtOnceWithOneSt
        "SSL: no alternative certificate subject name matches target host name '127.0.0.1'"},
   };
   for (const Case& c : cases) {
-    auto server = tlsServer(c.serverCert);
+    auto server = this->server(true, c.serverCert);
     TarvexOptions options;
     options.caFile = certs_.file(c.caFile);
     HttpDelivery delivery(options);
     HttpOutcome outcome;
     double seconds = 0;
-    StderrCapture capture(root_.path() + "/stderr.txt");
-    EXPECT_EQ("", post(delivery, server->url("/api"), &outcome, &seconds)) << c.caFile;
-    EXPECT_EQ(std::string(kReasonPrefix) + c.reason + "\n", capture.finish());
+    EXPECT_EQ(std::string(kReasonPrefix) + c.reason + "\n", stderrOf(root_.path() + "/err", [&] {
+      EXPECT_EQ("", post(delivery, server->url("/api"), &outcome, &seconds)) << c.caFile;
+    }));
     EXPECT_EQ(HttpOutcomeKind::kTlsFailed, outcome.kind);
     EXPECT_EQ(c.reason, outcome.error);
     EXPECT_EQ(0, outcome.status);
@@ -169,41 +159,28 @@ TEST_F(HttpsDeliveryTest, UntrustedOrMisnamedCertificateIsRefusedAtOnceWithOneSt
 }
 
 TEST_F(HttpsDeliveryTest, UnusableClientKeyIsReportedWithoutItsPath) {
-  auto server = tlsServer("server", true);
+  auto server = this->server(true, "server", true);
   TarvexOptions options = trustingTestCa();
   options.clientCertFile = certs_.file("client.pem");
   options.clientKeyFile = root_.path() + "/secret/missing-client.key";
   HttpDelivery delivery(options);
   HttpOutcome outcome;
-  StderrCapture capture(root_.path() + "/stderr.txt");
-  EXPECT_EQ("", post(delivery, server->url("/api"), &outcome));
   const std::string reason = "unable to set private key file: '<client key file>' type PEM";
-  EXPECT_EQ(std::string(kReasonPrefix) + reason + "\n", capture.finish());
+  EXPECT_EQ(std::string(kReasonPrefix) + reason + "\n", stderrOf(root_.path() + "/err", [&] {
+    EXPECT_EQ("", post(delivery, server->url("/api"), &outcome));
+  }));
   EXPECT_EQ(HttpOutcomeKind::kTlsFailed, outcome.kind);
   EXPECT_EQ(reason, outcome.error);
   EXPECT_TRUE(server->requests().empty());
 }
 
-class KeepAliveTest : public HttpsDeliveryTest {
- protected:
-  std::unique_ptr<HttpTestServer> server(bool tls) {
-    if (tls) return tlsServer();
-    auto plain = std::make_unique<HttpTestServer>();
-    EXPECT_TRUE(plain->start());
-    return plain;
-  }
-
-  static TarvexOptions keepAlive(TarvexOptions options, int32_t on) {
-    options.keepAlive = on;
-    return options;
-  }
-};
+using KeepAliveTest = HttpsDeliveryTest;
 
 TEST_F(KeepAliveTest, HundredDocumentsGoOverOneConnection) {
   for (bool tls : {false, true}) {
     auto receiver = server(tls);
     receiver->setKeepAlive(1000);
-    HttpDelivery delivery(keepAlive(trustingTestCa(), 1));
+    HttpDelivery delivery(trustingTestCa(1));
     for (int i = 0; i < 100; ++i) {
       std::string reply;
       delivery.post(receiver->url("/api"), kJsonHeader, "[" + std::to_string(i) + "]", reply);
@@ -221,7 +198,7 @@ TEST_F(KeepAliveTest, DeliverySurvivesTheServerClosingTheKeptConnection) {
     for (bool closeOnNextRequest : {false, true}) {
       auto receiver = server(tls);
       receiver->setKeepAlive(2, closeOnNextRequest);
-      HttpDelivery delivery(keepAlive(trustingTestCa(), 1));
+      HttpDelivery delivery(trustingTestCa(1));
       HttpOutcome outcome;
       for (int i = 0; i < 6; ++i) {
         ASSERT_EQ("ok", post(delivery, receiver->url("/api"), &outcome))
@@ -239,8 +216,8 @@ TEST_F(KeepAliveTest, DeliverySurvivesTheServerClosingTheKeptConnection) {
 TEST_F(KeepAliveTest, OffMeansOneConnectionPerPostWithTheSameBytes) {
   auto receiver = server(false);
   receiver->setKeepAlive(1000);
-  HttpDelivery fresh(keepAlive(TarvexOptions(), 0));
-  HttpDelivery kept(keepAlive(TarvexOptions(), 1));
+  HttpDelivery fresh(trustingTestCa(0));
+  HttpDelivery kept(trustingTestCa(1));
   HttpOutcome outcome;
   for (int i = 0; i < 3; ++i) EXPECT_EQ("ok", post(fresh, receiver->url("/api"), &outcome));
   EXPECT_EQ(3u, receiver->connections());

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <cctype>
 #include <chrono>
@@ -162,6 +163,9 @@ bool HttpTestServer::startTls(const TlsFiles& files) {
     }
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
   }
+  // OpenSSL writes with write(2): a client already gone must not end the test
+  // process with SIGPIPE.
+  ::signal(SIGPIPE, SIG_IGN);
   tls_ = std::move(ctx);
   return start();
 }
