@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "delivery/http_post.h"
@@ -129,7 +130,7 @@ std::string HttpDelivery::reasonText(const char* errorBuffer, int code) const {
       errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(static_cast<CURLcode>(code));
   if (!clientKeyFile_.empty()) {
     for (std::size_t at = text.find(clientKeyFile_); at != std::string::npos;
-         at = text.find(clientKeyFile_, at + 1)) {
+         at = text.find(clientKeyFile_, at + std::strlen(kKeyPathMask))) {
       text.replace(at, clientKeyFile_.size(), kKeyPathMask);
     }
   }
