@@ -7,6 +7,8 @@
 
 #include "config/config_path.h"
 #include "config/sync_config.h"
+#include "config/tarvex_options.h"
+#include "delivery/http_delivery.h"
 #include "host/arbitration.h"
 #include "host/forwarding_loop.h"
 #include "host/messages.h"
@@ -93,7 +95,10 @@ int tarvexMain(int argc, char** argv) {
 
   const std::string urls = almLogInfo.url;
   const std::string headers = kJsonHeaders;
-  runForwardingLoop(almLogInfo, urls, headers);
+  TarvexOptions options;
+  options.load();
+  HttpDelivery delivery(options);
+  runForwardingLoop(almLogInfo, delivery, urls, headers);
 
   almLogInfo.WriteRunLog(kCloseLine);
   return 0;

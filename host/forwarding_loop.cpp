@@ -2,12 +2,11 @@
 
 #include <vector>
 
-#include "delivery/http_post.h"
 #include "host/pending_queue.h"
 #include "host/run_flag.h"
 #include "platform/zq_thread.h"
 
-std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
+std::size_t forwardOnce(SyncConfig& almLogInfo, HttpDelivery& delivery, const std::string& urls,
                         const std::string& headers) {
   std::vector<std::string> copyLogData;
   uint64_t firstSeq = 0;
@@ -17,7 +16,7 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
   std::string body;
   std::string strCallback;
   if (almLogInfo.BuildSendLogBody(std::move(copyLogData), body) == 1) {
-    httpPost(urls, headers, body, strCallback);
+    delivery.post(urls, headers, body, strCallback);
     almLogInfo.WriteRunLog(body);
     almLogInfo.WriteRunLog(strCallback);
   }
@@ -26,9 +25,9 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
   return count;
 }
 
-void runForwardingLoop(SyncConfig& almLogInfo, const std::string& urls,
-                       const std::string& headers) {
+void runForwardingLoop(SyncConfig& almLogInfo, HttpDelivery& delivery,
+                       const std::string& urls, const std::string& headers) {
   while (RunFlag.load() != 0) {
-    if (forwardOnce(almLogInfo, urls, headers) == 0) ZqSleep(kIdleSleepMs);
+    if (forwardOnce(almLogInfo, delivery, urls, headers) == 0) ZqSleep(kIdleSleepMs);
   }
 }

@@ -8,17 +8,18 @@
 #include <string>
 
 #include "config/sync_config.h"
+#include "delivery/http_delivery.h"
 
 constexpr int kIdleSleepMs = 100;  // pause when the queue is empty
 constexpr const char* kJsonHeaders = "Content-Type:application/json\r\n";
 
-// One iteration without the idle sleep. Returns the number of texts handled and
-// removed; 0 means the queue was empty.
-std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
+// One iteration without the idle sleep; the document goes out through `delivery`.
+// Returns the number of texts handled and removed; 0 means the queue was empty.
+std::size_t forwardOnce(SyncConfig& almLogInfo, HttpDelivery& delivery, const std::string& urls,
                         const std::string& headers);
 
 // Runs forwardOnce until RunFlag is 0, sleeping kIdleSleepMs when idle.
-void runForwardingLoop(SyncConfig& almLogInfo, const std::string& urls,
-                       const std::string& headers);
+void runForwardingLoop(SyncConfig& almLogInfo, HttpDelivery& delivery,
+                       const std::string& urls, const std::string& headers);
 
 #endif  // TARVEX_HOST_FORWARDING_LOOP_H_

@@ -10,6 +10,7 @@ PACKAGES=(
   redis-server redis-sentinel redis-tools
   util-linux
   nftables iproute2
+  libssl-dev openssl
 )
 # Extra packages for the sanitizer and fuzzing builds; asked for with --fuzz.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

@@ -1,12 +1,15 @@
 // The whole road of one operation-log message through the real service binary: a
 // private redis-server, an HTTP receiver in this process, and build/tarvex -self
 // with a root whose cfg/ points at both.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/http_test_server.h"
 #include "tests/support/redis_server_process.h"
+#include "tests/support/test_certs.h"
 #include "tests/support/tarvex_instance.h"
 #include "tests/support/test_env.h"
 #include "tests/support/worked_example.h"
@@ -81,6 +84,37 @@ TEST_F(EndToEndTest, PublishedControlRecordReachesReceiverAsPlatformDocument) {
   // The service is still running and forwarding: it never ends by itself while it
   // holds the work.
   EXPECT_TRUE(service_.process().running()) << diagnostics();
+  service_.kill();
+}
+
+// tarvex.ini [Http] as the service reads it: an https receiver trusted through
+// CaFile, an extra header line, and two documents over one kept connection.
+TEST_F(EndToEndTest, HttpsReceiverGetsDocumentsWithTheOptionsOfTarvexIni) {
+  TestCerts certs(root_.path() + "/tls");
+  ASSERT_TRUE(certs.ok()) << certs.error();
+  HttpTestServer receiver;
+  ASSERT_TRUE(receiver.startTls({certs.file("server.pem"), certs.file("server.key"), ""}));
+  receiver.setKeepAlive(100);
+  root_.writeCfg("logsynset.ini",
+                 "[tovraurl]\nurl=" + receiver.url("/api/operateLog") + "\n"
+                 "[synLogFlag]\nFlag=1\n"
+                 "[evevtType]\neventtypenum=0\n" + kWorkedExampleDictionaries);
+  root_.writeCfg("tarvex.ini", "[Http]\nCaFile=" + certs.file("ca.pem") +
+                                   "\nHeaderNum=1\nHeader0=Authorization: Bearer x\nKeepAlive=1\n");
+  ASSERT_TRUE(service_.start({"-self"}, {{"TZ", "UTC"}}));
+  for (std::size_t n = 1; n <= 2; ++n) {
+    ASSERT_TRUE(publishToService(kWorkedExampleMessage)) << diagnostics();
+    ASSERT_TRUE(receiver.waitForRequests(n, kDeliveryWaitMs)) << diagnostics();
+    const HttpTestServer::Request request = receiver.requests().at(n - 1);
+    EXPECT_EQ(request.body, kWorkedExampleDocument);
+    const std::vector<std::string> lines = request.headerLines();
+    const auto type = std::find(lines.begin(), lines.end(), "Content-Type:application/json");
+    ASSERT_NE(type, lines.end());
+    ASSERT_NE(type + 1, lines.end());
+    EXPECT_EQ("Authorization: Bearer x", *(type + 1));
+  }
+  EXPECT_EQ(1u, receiver.connections());
+  EXPECT_EQ(0u, receiver_.connections());
   service_.kill();
 }
 

@@ -140,15 +140,16 @@ TEST_F(PendingQueueTest, BatchDroppedByTheByteBoundWhileInFlightLeavesNewerTexts
 class ForwardOnceTest : public PendingQueueTest {
  protected:
   TempRoot root_;
+  HttpDelivery delivery_{TarvexOptions()};
 };
 
 TEST_F(ForwardOnceTest, BatchIsRemovedEvenWhenNothingConverts) {
   SyncConfig config;  // empty dictionaries: nothing converts, nothing is posted
   fill(150);
-  EXPECT_EQ(forwardOnce(config, "http://127.0.0.1:1/", kJsonHeaders), 100u);
+  EXPECT_EQ(forwardOnce(config, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 100u);
   EXPECT_EQ(pendingSize(), 50u);
-  EXPECT_EQ(forwardOnce(config, "http://127.0.0.1:1/", kJsonHeaders), 50u);
-  EXPECT_EQ(forwardOnce(config, "http://127.0.0.1:1/", kJsonHeaders), 0u);
+  EXPECT_EQ(forwardOnce(config, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 50u);
+  EXPECT_EQ(forwardOnce(config, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 0u);
 }
 
 }  // namespace

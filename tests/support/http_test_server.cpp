@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <cctype>
 #include <chrono>
@@ -46,11 +49,23 @@ const char* reason(int status) {
   }
 }
 
-void sendAll(int fd, const std::string& bytes) {
+// One read from the connection, like recv(2): bytes, 0 at the peer's close, -1.
+ssize_t receive(int fd, SSL* ssl, char* buf, std::size_t size) {
+  if (ssl == nullptr) return ::recv(fd, buf, size, 0);
+  const int n = SSL_read(ssl, buf, static_cast<int>(size));
+  if (n > 0) return n;
+  if (SSL_get_error(ssl, n) == SSL_ERROR_ZERO_RETURN) return 0;
+  errno = EIO;
+  return -1;
+}
+
+void sendAll(int fd, SSL* ssl, const std::string& bytes) {
   std::size_t off = 0;
   while (off < bytes.size()) {
-    ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = ssl != nullptr
+                    ? SSL_write(ssl, bytes.data() + off, static_cast<int>(bytes.size() - off))
+                    : ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+    if (n < 0 && ssl == nullptr && errno == EINTR) continue;
     if (n <= 0) return;
     off += static_cast<std::size_t>(n);
   }
@@ -124,7 +139,7 @@ void HttpTestServer::stop() {
     (void)ignored;
   }
   if (thread_.joinable()) thread_.join();
-  for (int fd : held_) ::close(fd);
+  for (Connection& held : held_) ::close(held.fd);
   held_.clear();
   if (listenFd_ >= 0) ::close(listenFd_);
   listenFd_ = -1;
@@ -134,8 +149,30 @@ void HttpTestServer::stop() {
   }
 }
 
+bool HttpTestServer::startTls(const TlsFiles& files) {
+  if (thread_.joinable()) return false;
+  SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
+  if (ctx == nullptr ||
+      SSL_CTX_use_certificate_chain_file(ctx.get(), files.certFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(ctx.get(), files.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    return false;
+  }
+  if (!files.clientCaFile.empty()) {
+    if (SSL_CTX_load_verify_locations(ctx.get(), files.clientCaFile.c_str(), nullptr) != 1) {
+      return false;
+    }
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  }
+  // OpenSSL writes with write(2): a client already gone must not end the test
+  // process with SIGPIPE.
+  ::signal(SIGPIPE, SIG_IGN);
+  tls_ = std::move(ctx);
+  return start();
+}
+
 std::string HttpTestServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return std::string(tls_ != nullptr ? "https" : "http") + "://127.0.0.1:" +
+         std::to_string(port_) + path;
 }
 
 void HttpTestServer::setReply(int status, std::string body) {
@@ -158,6 +195,12 @@ void HttpTestServer::setMode(Mode mode) {
 void HttpTestServer::setDelayMs(int ms) {
   std::lock_guard<std::mutex> lock(mu_);
   delayMs_ = ms;
+}
+
+void HttpTestServer::setKeepAlive(int replies, bool closeOnNextRequest) {
+  std::lock_guard<std::mutex> lock(mu_);
+  keepReplies_ = replies;
+  closeOnNextRequest_ = closeOnNextRequest;
 }
 
 std::vector<HttpTestServer::Request> HttpTestServer::requests() const {
@@ -184,8 +227,9 @@ void HttpTestServer::record(Request req) {
   cv_.notify_all();
 }
 
-bool HttpTestServer::waitReadable(int fd, int timeoutMs) {
-  pollfd fds[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+bool HttpTestServer::waitReadable(const Connection& conn, int timeoutMs) {
+  if (conn.ssl != nullptr && SSL_pending(conn.ssl.get()) > 0) return true;
+  pollfd fds[2] = {{conn.fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
   for (;;) {
     int r = ::poll(fds, 2, timeoutMs);
     if (r < 0 && errno == EINTR) continue;
@@ -200,7 +244,7 @@ void HttpTestServer::run() {
     std::vector<pollfd> fds;
     fds.push_back({listenFd_, POLLIN, 0});
     fds.push_back({wakePipe_[0], POLLIN, 0});
-    for (int fd : held_) fds.push_back({fd, POLLIN, 0});
+    for (const Connection& held : held_) fds.push_back({held.fd, POLLIN, 0});
     int r = ::poll(fds.data(), fds.size(), kAcceptPollMs);
     if (r < 0 && errno != EINTR) return;
     if (r <= 0) continue;
@@ -212,7 +256,8 @@ void HttpTestServer::run() {
       ssize_t n = ::recv(fds[i].fd, buf, sizeof(buf), MSG_DONTWAIT);
       if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         ::close(fds[i].fd);
-        held_.erase(std::find(held_.begin(), held_.end(), fds[i].fd));
+        held_.erase(std::find_if(held_.begin(), held_.end(),
+                                 [&](const Connection& c) { return c.fd == fds[i].fd; }));
       }
     }
     if (fds[0].revents != 0) {
@@ -227,7 +272,7 @@ void HttpTestServer::run() {
   }
 }
 
-bool HttpTestServer::readRequest(int fd, Request* req) {
+bool HttpTestServer::readRequest(Connection& conn, Request* req) {
   std::string data;
   std::size_t headerEnd = std::string::npos;
   std::size_t want = 0;  // total bytes of header + body once known
@@ -260,8 +305,8 @@ bool HttpTestServer::readRequest(int fd, Request* req) {
       req->complete = true;
       return true;
     }
-    if (!waitReadable(fd, kReadIdleMs)) break;
-    ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+    if (!waitReadable(conn, kReadIdleMs)) break;
+    ssize_t n = receive(conn.fd, conn.ssl.get(), buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     data.append(buf, static_cast<std::size_t>(n));
@@ -275,64 +320,98 @@ bool HttpTestServer::readRequest(int fd, Request* req) {
   return false;
 }
 
+bool HttpTestServer::handshake(Connection* conn) {
+  // The handshake runs blocking, each read and write bounded like a request read.
+  timeval limit{kReadIdleMs / 1000, 0};
+  ::setsockopt(conn->fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+  ::setsockopt(conn->fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+  conn->ssl.reset(SSL_new(tls_.get()));
+  return conn->ssl != nullptr && SSL_set_fd(conn->ssl.get(), conn->fd) == 1 &&
+         SSL_accept(conn->ssl.get()) == 1;
+}
+
 void HttpTestServer::serve(int fd) {
-  Request req;
-  readRequest(fd, &req);
-
-  Mode mode;
-  int status;
-  int delayMs;
-  std::string body;
-  std::string raw;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    mode = mode_;
-    status = status_;
-    delayMs = delayMs_;
-    body = body_;
-    raw = raw_;
+  Connection conn;
+  conn.fd = fd;
+  if (tls_ != nullptr && !handshake(&conn)) {
+    ::close(fd);
+    return;
   }
-  record(std::move(req));
+  for (int answered = 0;; ++answered) {
+    Request req;
+    readRequest(conn, &req);
+    // A kept connection the client closed (or left idle) without a new request, or
+    // a TLS client that ended the connection after the handshake without a byte.
+    const bool nothing = req.method.empty() && req.headerBlock.empty();
+    if (nothing && (answered > 0 || conn.ssl != nullptr)) break;
 
-  switch (mode) {
-    case Mode::kNeverAnswer:
-      held_.push_back(fd);
-      return;
-    case Mode::kClose:
-      ::close(fd);
-      return;
-    case Mode::kReset: {
-      linger lg{1, 0};
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
-      ::close(fd);
-      return;
+    Mode mode;
+    int status;
+    int delayMs;
+    int keepReplies;
+    bool closeOnNextRequest;
+    std::string body;
+    std::string raw;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      mode = mode_;
+      status = status_;
+      delayMs = delayMs_;
+      keepReplies = keepReplies_;
+      closeOnNextRequest = closeOnNextRequest_;
+      body = body_;
+      raw = raw_;
     }
-    case Mode::kSlowAnswer: {
-      pollfd wake{wakePipe_[0], POLLIN, 0};
-      if (::poll(&wake, 1, delayMs) != 0) {  // stopping (or a poll error)
+    record(std::move(req));
+    // Only reached with closeOnNextRequest: the request goes without a reply.
+    if (keepReplies > 0 && answered == keepReplies) break;
+
+    switch (mode) {
+      case Mode::kNeverAnswer:
+        held_.push_back(std::move(conn));
+        return;
+      case Mode::kClose:
+        ::close(fd);
+        return;
+      case Mode::kReset: {
+        linger lg{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
         ::close(fd);
         return;
       }
-      break;
+      case Mode::kSlowAnswer: {
+        pollfd wake{wakePipe_[0], POLLIN, 0};
+        if (::poll(&wake, 1, delayMs) != 0) {  // stopping (or a poll error)
+          ::close(fd);
+          return;
+        }
+        break;
+      }
+      case Mode::kAnswer:
+        break;
     }
-    case Mode::kAnswer:
-      break;
-  }
 
-  if (raw.empty()) {
-    raw = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) + "\r\n" +
-          "Content-Length: " + std::to_string(body.size()) + "\r\n" +
-          "Connection: close\r\n\r\n" + body;
-  }
-  sendAll(fd, raw);
-  // Half-close and let the client close first, so unread bytes never turn the
-  // close into a reset that could hide the reply.
-  ::shutdown(fd, SHUT_WR);
-  char buf[4096];
-  while (waitReadable(fd, kDrainMs)) {
-    ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (raw.empty()) {
+      raw = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) + "\r\n" +
+            "Content-Length: " + std::to_string(body.size()) + "\r\n" +
+            (keepReplies > 0 ? "" : "Connection: close\r\n") + "\r\n" + body;
+    }
+    sendAll(fd, conn.ssl.get(), raw);
+    if (keepReplies > 0) {
+      if (answered + 1 == keepReplies && !closeOnNextRequest) break;  // closed at once
+      continue;
+    }
+    // Half-close and let the client close first, so unread bytes never turn the
+    // close into a reset that could hide the reply.
+    if (conn.ssl != nullptr) SSL_shutdown(conn.ssl.get());
+    ::shutdown(fd, SHUT_WR);
+    char buf[4096];
+    while (waitReadable(conn, kDrainMs)) {
+      ssize_t n = receive(fd, conn.ssl.get(), buf, sizeof(buf));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+    }
+    break;
   }
   ::close(fd);
 }

@@ -13,6 +13,11 @@
 // The default reply is "200 OK" with body "ok". Replies carry Content-Length and
 // "Connection: close"; setRawReply sends exact bytes instead.
 //
+// startTls() makes it speak TLS on every connection, optionally demanding a client
+// certificate; a connection whose handshake fails, or that ends before the first
+// byte of a request, is counted but records no request.
+// setKeepAlive() makes it answer several requests on one connection.
+//
 // All methods are thread-safe. The destructor stops the server.
 #ifndef TARVEX_TESTS_SUPPORT_HTTP_TEST_SERVER_H_
 #define TARVEX_TESTS_SUPPORT_HTTP_TEST_SERVER_H_
@@ -23,6 +28,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/tls_handles.h"
 
 class HttpTestServer {
  public:
@@ -49,8 +56,16 @@ class HttpTestServer {
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
+  struct TlsFiles {
+    std::string certFile;      // the server's certificate chain, PEM
+    std::string keyFile;       // its private key, PEM
+    std::string clientCaFile;  // not empty: demand a client certificate from these CAs
+  };
+
   // Binds a free port on 127.0.0.1 and starts the server thread. False on failure.
   bool start();
+  // start() speaking TLS with these files. False when they do not load.
+  bool startTls(const TlsFiles& files);
   // Closes every connection and the listener and joins the thread. Idempotent.
   void stop();
 
@@ -64,6 +79,12 @@ class HttpTestServer {
   void setMode(Mode mode);
   // Delay before a kSlowAnswer reply.
   void setDelayMs(int ms);
+  // Keep-alive: up to `replies` requests are answered on one connection, without
+  // "Connection: close"; then the connection is closed at once, or, with
+  // `closeOnNextRequest`, the next request is read and recorded and the connection
+  // closed without a reply (as when a server drops an idle connection just as the
+  // client reuses it). 0 (the default): one request per connection.
+  void setKeepAlive(int replies, bool closeOnNextRequest = false);
 
   std::vector<Request> requests() const;
   // Number of connections accepted so far.
@@ -72,17 +93,26 @@ class HttpTestServer {
   bool waitForRequests(std::size_t n, int timeoutMs);
 
  private:
+  // One accepted connection: its socket and, with TLS, its session.
+  struct Connection {
+    int fd = -1;
+    SslPtr ssl;
+  };
+
   void run();
   void serve(int fd);
-  bool readRequest(int fd, Request* req);
-  // Waits until fd is readable or the server stops; false on stop or time-out.
-  bool waitReadable(int fd, int timeoutMs);
+  bool handshake(Connection* conn);
+  bool readRequest(Connection& conn, Request* req);
+  // Waits until the connection is readable or the server stops; false on stop or
+  // time-out.
+  bool waitReadable(const Connection& conn, int timeoutMs);
   void record(Request req);
 
   int port_ = 0;
   int listenFd_ = -1;
   int wakePipe_[2] = {-1, -1};  // written by stop() to wake the server thread
   std::thread thread_;
+  SslCtxPtr tls_;  // set before the thread starts; null for plain HTTP
 
   mutable std::mutex mu_;
   std::condition_variable cv_;
@@ -92,9 +122,11 @@ class HttpTestServer {
   std::string raw_;                  // exact reply bytes when not empty
   Mode mode_ = Mode::kAnswer;        // what to do after reading a request
   int delayMs_ = 0;                  // kSlowAnswer delay
+  int keepReplies_ = 0;              // replies per connection; 0: one, then close
+  bool closeOnNextRequest_ = false;  // drop the request after the last reply
   std::vector<Request> requests_;    // every request read
   std::size_t connections_ = 0;      // connections accepted
-  std::vector<int> held_;            // kNeverAnswer connections still open
+  std::vector<Connection> held_;     // kNeverAnswer connections still open
 };
 
 #endif  // TARVEX_TESTS_SUPPORT_HTTP_TEST_SERVER_H_
