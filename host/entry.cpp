@@ -14,6 +14,7 @@
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
 #include "redis/subscriber.h"
+#include "status/status.h"
 
 namespace {
 
@@ -45,6 +46,10 @@ int tarvexMain(int argc, char** argv) {
   static unsigned char bSpecialAccess = 0;
   bSpecialAccess = 0;
 
+  // --check, --version, --help: answered before the lock and before the service.
+  const int answered = answerOperatorCommand(argc, argv);
+  if (answered >= 0) return answered;
+
   // A write to a closed socket must never kill the service.
   ignoreBrokenPipe();
   if (rawCommandNumber(argc, argv) == 0) installQuietEnd();
@@ -63,12 +68,15 @@ int tarvexMain(int argc, char** argv) {
   SyncConfig almLogInfo;
   almLogInfo.WriteRunLog(kStartLine);
 
+  statusStartEndpoint();  // before the first pass, so that a standby serves it too
+  statusArbitrationStarted();
   acquireRunFlag(bSpecialAccess);
   if (RunFlag.load() == 0) {
     almLogInfo.WriteRunLog(kRedisErrorLine);
     endProcess();
   }
   almLogInfo.WriteRunLog(kOwnLine);
+  statusOwnerStarted();
 
   ZQ_CreateThread(arbitrationThread, &bSpecialAccess, 100);
   ZQ_CreateThread(subscriberThread, nullptr, 100);

@@ -6,6 +6,7 @@
 #include "host/pending_queue.h"
 #include "host/run_flag.h"
 #include "platform/zq_thread.h"
+#include "status/status.h"
 
 std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
                         const std::string& headers) {
@@ -16,7 +17,10 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
   std::string body;
   std::string strCallback;
   if (almLogInfo.BuildSendLogBody(std::move(copyLogData), body) == 1) {
+    metricsPostStarted();
     httpPost(urls, headers, body, strCallback);
+    // Until httpPost hands back its HttpOutcome, the reply text is all there is.
+    metricsCountReply(outcomeFromReplyText(strCallback));
     almLogInfo.WriteRunLog(body);
     almLogInfo.WriteRunLog(strCallback);
   }
@@ -28,6 +32,7 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, const std::string& urls,
 void runForwardingLoop(SyncConfig& almLogInfo, const std::string& urls,
                        const std::string& headers) {
   while (RunFlag.load() != 0) {
+    statusWatchdog();
     if (forwardOnce(almLogInfo, urls, headers) == 0) ZqSleep(kIdleSleepMs);
   }
 }

@@ -1,5 +1,7 @@
 #include "host/pending_queue.h"
 
+#include "status/status.h"
+
 std::mutex PendingQueueMutex;
 std::deque<std::string> PendingQueue;
 
@@ -37,6 +39,7 @@ std::size_t takeBatch(std::vector<std::string>* batch) {
     if (drop > PendingQueue.size()) drop = PendingQueue.size();
     PendingQueue.erase(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(drop));
     count = PendingQueue.size();
+    metricsTextsTrimmed(drop);
   }
   if (count > kMaxBatch) count = kMaxBatch;
   if (count == 0) {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "status/status.h"
+
 namespace {
 
 // Units of the command time-out.
@@ -76,6 +78,7 @@ int RedisClient::connect(int which) {
 }
 
 int RedisClient::connectRead() {
+  if (readConn != nullptr) metricsRedisReconnect();
   readConn.reset();
   for (const std::vector<std::string>* list : {&slaveAddrs, &masterAddrs}) {
     for (const std::string& text : *list) {
@@ -91,6 +94,7 @@ int RedisClient::connectRead() {
 }
 
 int RedisClient::connectWrite() {
+  if (writeConn != nullptr) metricsRedisReconnect();
   writeConn.reset();
   for (const std::string& text : masterAddrs) {
     if (!parseAddress(text, &masterAddr)) continue;

@@ -12,6 +12,7 @@
 #include "platform/zq_thread.h"
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"
+#include "status/status.h"
 
 namespace {
 
@@ -33,7 +34,9 @@ std::size_t queueControlTexts(const redisReply* reply) {
     if (isText(e)) {
       // The text ends at its first NUL byte; bytes after it are not looked at.
       const std::size_t len = strnlen(e->str, e->len);
-      if (std::string_view(e->str, len).find(kControlMarker) != std::string_view::npos) {
+      const bool kept = std::string_view(e->str, len).find(kControlMarker) != std::string_view::npos;
+      metricsTextSeen(kept);
+      if (kept) {
         pendingAppend(e->str, len);
         ++queued;
       }
@@ -71,6 +74,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
     connect(1);
     return -1;
   }
+  metricsSubscribed();
 
   while (RunFlag.load() != 0) {
     void* raw = nullptr;
@@ -78,6 +82,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
       // Dropped connection or read time-out: readConn keeps its error state, and
       // the next call replaces it.
       RedisReplyPtr partial(static_cast<redisReply*>(raw));
+      metricsSubscriptionLost();
       return 0;
     }
     RedisReplyPtr delivery(static_cast<redisReply*>(raw));

@@ -9,6 +9,7 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   redis-server redis-sentinel redis-tools
   util-linux
+  libmicrohttpd-dev libsystemd-dev
 )
 # Extra packages for the sanitizer and fuzzing builds; asked for with --fuzz.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
