@@ -34,15 +34,14 @@ std::size_t queueControlTexts(const redisReply* reply) {
     if (isText(e)) {
       // The text ends at its first NUL byte; bytes after it are not looked at.
       const std::size_t len = strnlen(e->str, e->len);
-      const bool kept = std::string_view(e->str, len).find(kControlMarker) != std::string_view::npos;
-      metricsTextSeen(kept);
-      if (kept) {
+      if (std::string_view(e->str, len).find(kControlMarker) != std::string_view::npos) {
         pendingAppend(e->str, len);
         ++queued;
       }
     }
     if (RunFlag.load() == 0) break;
   }
+  metricsTextSeen(queued > 0);  // one delivery: one text received, kept or filtered
   return queued;
 }
 

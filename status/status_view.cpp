@@ -245,6 +245,7 @@ std::string statusLine(int64_t nowWallSeconds) {
              std::to_string(gMetrics.ownerHeartbeat.load(kRelaxed));
     }
     if (result == -1) return "standby: owner hash cannot be read";
+    if (result == -2) return "standby: reading the owner hash";
     return "standby: no owner recorded";
   }
   return "starting";

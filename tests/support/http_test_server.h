@@ -49,8 +49,9 @@ class HttpTestServer {
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
-  // Binds a free port on 127.0.0.1 and starts the server thread. False on failure.
-  bool start();
+  // Binds `port` on 127.0.0.1 (0: a free one) and starts the server thread. False
+  // on failure. After stop(), start(port()) serves the same address again.
+  bool start(int port = 0);
   // Closes every connection and the listener and joins the thread. Idempotent.
   void stop();
 
