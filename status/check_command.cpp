@@ -256,8 +256,8 @@ void checkDictionary(CheckReport& report, IniReader& ini, GbkDisplay& gbk, const
     }
     const auto seen = firstIndex.find(code);
     if (seen != firstIndex.end()) {
-      report.warning(std::string(kSyncFile) + ": " + keyName(d.codeKey, i) + " repeats code \"" +
-                     gbk.show(code) + "\" of entry " + std::to_string(seen->second) +
+      report.warning(std::string(kSyncFile) + ": " + keyName(d.codeKey, i) + " repeats code " +
+                     gbk.quoted(code) + " of entry " + std::to_string(seen->second) +
                      "; the later entry " + std::to_string(i) +
                      " wins. Remove one or give it its own code");
     } else {
@@ -313,8 +313,8 @@ std::string checkSyncSettings(CheckReport& report, bool present, std::string* sc
       usable = url;
     } else {
       report.row("scheme", gbk.show(s) + " (unsupported)");
-      report.error(std::string(kSyncFile) + ": the url's scheme \"" + gbk.show(s) +
-                   "\" is not supported; only http and https are");
+      report.error(std::string(kSyncFile) + ": the url's scheme " + gbk.quoted(s) +
+                   " is not supported; only http and https are");
     }
   }
   checkNumberText(report, kSyncFile, "Flag", ini.readString("synLogFlag", "Flag", kAbsent), false);

@@ -2,6 +2,15 @@
 
 #include <cerrno>
 
+std::string GbkDisplay::quoted(const std::string& gbk) {
+  std::string text = show(gbk);
+  const std::string mark = " (GBK)";
+  const bool marked = text.size() >= mark.size() &&
+                      text.compare(text.size() - mark.size(), mark.size(), mark) == 0;
+  if (marked) text.resize(text.size() - mark.size());
+  return "\"" + text + "\"" + (marked ? mark : "");
+}
+
 std::string GbkDisplay::show(const std::string& gbk) {
   bool ascii = true;
   for (const char c : gbk) ascii = ascii && static_cast<unsigned char>(c) < 0x80;

@@ -11,6 +11,8 @@
 class GbkDisplay {
  public:
   std::string show(const std::string& gbk);
+  // The same in double quotes, the mark after them: "北京" (GBK).
+  std::string quoted(const std::string& gbk);
 
  private:
   IconvPtr cd_;          // GBK -> UTF-8; null until opened or when unavailable
