@@ -46,12 +46,11 @@ int tarvexMain(int argc, char** argv) {
   static unsigned char bSpecialAccess = 0;
   bSpecialAccess = 0;
 
+  // A write to a closed socket must never kill the service.
+  ignoreBrokenPipe();
   // --check, --version, --help: answered before the lock and before the service.
   const int answered = answerOperatorCommand(argc, argv);
   if (answered >= 0) return answered;
-
-  // A write to a closed socket must never kill the service.
-  ignoreBrokenPipe();
   if (rawCommandNumber(argc, argv) == 0) installQuietEnd();
 
   if (acquireInstanceMutex(kInstanceMutexName) == kInstanceMutexTaken) return 0;

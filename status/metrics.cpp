@@ -69,7 +69,7 @@ void metricsSubscribed() {
   if (start == 0) return;
   const int64_t ms = statusSteadyMs() - start;
   bump(gMetrics.gapMicros, static_cast<uint64_t>(ms > 0 ? ms : 0) * 1000u);
-  stderrReporter().report("subscription", "subscription to almTopic back after a gap of " +
+  stderrReporter().report("subscription-back", "subscription to almTopic back after a gap of " +
                                               formatSeconds(ms) + " s");
 }
 
@@ -77,7 +77,7 @@ void metricsSubscriptionLost() {
   if (gMetrics.subscribed.exchange(0, kRelaxed) == 0) return;  // no confirmed one to lose
   bump(gMetrics.subscriptionGaps);
   gMetrics.gapStartMs.store(statusSteadyMs(), kRelaxed);
-  stderrReporter().report("subscription",
+  stderrReporter().report("subscription-lost",
                           "subscription to almTopic lost; messages published until it is "
                           "back are not received");
 }

@@ -235,7 +235,8 @@ HealthAnswer healthAnswer(int64_t nowSteadyMs, int64_t nowWallSeconds) {
 std::string statusLine(int64_t nowWallSeconds) {
   const int32_t role = gMetrics.role.load(kRelaxed);
   if (role == static_cast<int32_t>(ServiceRole::kOwner)) {
-    return "owner: " + groupThousands(load(gMetrics.documentsPosted)) + " documents, " +
+    const uint64_t documents = load(gMetrics.documentsPosted);
+    return "owner: " + groupThousands(documents) + (documents == 1 ? " document, " : " documents, ") +
            lastPostText(nowWallSeconds);
   }
   if (role == static_cast<int32_t>(ServiceRole::kStandby)) {

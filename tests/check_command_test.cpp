@@ -141,6 +141,68 @@ TEST_F(CheckCommandTest, OddButWorkingSettingsGiveWarningsOnly) {
   for (const std::string& line : expected) EXPECT_TRUE(has(line)) << line << "\n---\n" << output_;
 }
 
+TEST_F(CheckCommandTest, SentinelModeTriesTheSentinelAndTheMasterItNames) {
+  RedisServerProcess sentinel;
+  ASSERT_TRUE(sentinel.startSentinel("sentinel monitor mymaster 127.0.0.1 " +
+                                     std::to_string(redis_.port()) + " 1\n" +
+                                     "sentinel auth-pass mymaster " + kPassword + "\n"));
+  writeRedis("Mode=3\n[Sentinel]\nSentinelNum=1\nSentinelIp0=127.0.0.1\nSentinelPort0=" +
+             std::to_string(sentinel.port()) + "\n");
+  EXPECT_EQ(check(), 0) << output_;
+  EXPECT_TRUE(has("  Sentinel " + sentinel.address() + " ok      1 healthy master(s) in ")) << output_;
+  EXPECT_TRUE(has("  master " + redis_.address() + " (found) ok      PONG in ")) << output_;
+}
+
+// A TLS receiver: openssl s_server with a certificate made for 127.0.0.1.
+class TlsReceiver {
+ public:
+  bool start(const std::string& dir) {
+    cert = dir + "/receiver.pem";
+    key = dir + "/receiver.key";
+    if (runCommand({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", key, "-out", cert}, 30000) != 0) {
+      return false;
+    }
+    port = freeLoopbackPort();
+    if (!server_.start({"openssl", "s_server", "-quiet", "-accept",
+                        "127.0.0.1:" + std::to_string(port), "-cert", cert, "-key", key})) {
+      return false;
+    }
+    return waitUntil([&] { return runCommand({"bash", "-c", "exec 3<>/dev/tcp/127.0.0.1/" +
+                                                           std::to_string(port)}, 2000) == 0; },
+                     10000, 50);
+  }
+
+  std::string cert;
+  std::string key;
+  int port = 0;
+
+ private:
+  ChildProcess server_;
+};
+
+TEST_F(CheckCommandTest, HttpsReceiverIsTriedWithATlsHandshake) {
+  TlsReceiver tls;
+  ASSERT_TRUE(tls.start(root_.path()));
+  writeSync("https://127.0.0.1:" + std::to_string(tls.port) + "/api", "");
+  const std::string auth = std::string("[RedisAuth]\nRedisPassword=") + kPassword + "\n";
+
+  // Trusted through CaFile: the handshake completes.
+  root_.writeCfg("tarvex.ini", auth + "[Http]\nCaFile=" + tls.cert + "\n");
+  EXPECT_EQ(check(), 0) << output_;
+  EXPECT_TRUE(has("  receiver                 ok      TLS handshake in ")) << output_;
+
+  // The system store does not know the certificate: the try fails and says why.
+  root_.writeCfg("tarvex.ini", auth + "[Http]\nClientKeyFile=" + tls.key + "\n");
+  EXPECT_EQ(check(), 1) << output_;
+  EXPECT_TRUE(has("  receiver                 FAILED  SSL certificate problem: self-signed certificate"))
+      << output_;
+  // The key's path may show here; its contents never.
+  EXPECT_TRUE(has("  client key               " + tls.key + "\n")) << output_;
+  EXPECT_FALSE(has("PRIVATE KEY")) << output_;
+}
+
 TEST_F(CheckCommandTest, VersionAndHelpNeedNoConfiguration) {
   std::string out;
   EXPECT_EQ(runCommand({TARVEX_BINARY, "--version"}, 5000, &out), 0);

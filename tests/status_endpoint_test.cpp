@@ -268,6 +268,27 @@ TEST_F(StatusEndpointTest, CountersFollowAKnownSequenceAndHealthFollowsTheReceiv
   service_.kill();
 }
 
+TEST_F(StatusEndpointTest, SubscriptionGapIsCountedAndReported) {
+  ASSERT_TRUE(service_.start({"-self"}));
+  std::string body;
+  ASSERT_TRUE(waitHealth(200, &body)) << body << diagnostics();
+  // Only the subscription's connection is cut; the owner hash stays readable.
+  ASSERT_EQ(redis_.cli({"CLIENT", "KILL", "TYPE", "pubsub"}), "1");
+  ASSERT_TRUE(waitMetric("tarvex_subscription_gaps_total", 1)) << diagnostics();
+  ASSERT_TRUE(waitUntil([&] { return metrics()["tarvex_subscription_gap_seconds_total"] > 0; },
+                        kEventWaitMs, 100)) << diagnostics();
+  std::map<std::string, double> m = metrics();
+  // The subscriber pauses 1 s after every attempt before it subscribes again.
+  EXPECT_GE(m["tarvex_subscription_gap_seconds_total"], 1.0);
+  EXPECT_EQ(m["tarvex_subscribed"], 1);
+  EXPECT_EQ(m["tarvex_redis_reconnects_total"], 1);
+  const std::string out = service_.output();
+  EXPECT_EQ(out.rfind("tarvex: subscription to almTopic lost; messages published until it is "
+                      "back are not received\n"
+                      "tarvex: subscription to almTopic back after a gap of 1.", 0), 0u) << out;
+  service_.kill();
+}
+
 TEST_F(StatusEndpointTest, OccupiedPortGivesOneLineAndTheServiceRunsOn) {
   // The port is held by another listener; the service takes the work without it.
   HttpTestServer squatter;
