@@ -8,6 +8,9 @@
 #include "status/status_view.h"
 #include "status/stderr_reporter.h"
 
+static_assert(std::atomic<uint64_t>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+              "the counters must be lock-free");
+
 ServiceMetrics gMetrics;
 
 namespace {
