@@ -22,7 +22,8 @@
 #include <cstdint>
 #include <string>
 
-constexpr std::size_t kIniMaxLine = 1023;   // bytes of a line kept, before the LF
+#include "config/ini_syntax.h"
+
 constexpr std::size_t kIniValueSize = 1024; // result buffer, with the NUL
 
 class IniReader {

@@ -11,6 +11,7 @@
 #include "convert/platform_log_info.h"
 #include "convert/record_fields.h"
 #include "convert/utf8_to_gbk.h"
+#include "status/status.h"
 
 namespace {
 
@@ -33,14 +34,23 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
       // records already added stay whole.
       try {
         Json::Value logJson;
-        if (!reader.parse(text, &logJson) || !logJson.isArray()) continue;
+        if (!reader.parse(text, &logJson) || !logJson.isArray()) {
+          metricsRecordSkipped(SkipReason::kUnreadableText);
+          continue;
+        }
         const Json::Value& records = logJson;
         for (Json::ArrayIndex i = 0; i < records.size(); ++i) {
           const Json::Value& record = records[i];
-          if (!record.isObject()) continue;
+          if (!record.isObject()) {
+            metricsRecordSkipped(SkipReason::kNotObject);
+            continue;
+          }
 
           const std::string classname = memberText(record, "classname");
-          if (classname != kControlClass) continue;
+          if (classname != kControlClass) {
+            metricsRecordSkipped(SkipReason::kNotControl);
+            continue;
+          }
 
           const int32_t occurtime = decimalInt32(memberText(record, "occurtime"));
           std::string operateTime = operateTimeText(occurtime);
@@ -48,7 +58,10 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
           const std::string devicekey = memberText(record, "devicekey");
 
           const auto app = appSystems.find(decimalInt32(memberText(record, "appsysid")));
-          if (app == appSystems.end()) continue;
+          if (app == appSystems.end()) {
+            metricsRecordSkipped(SkipReason::kUnknownAppSystem);
+            continue;
+          }
 
           std::string chardesc = memberText(record, "chardesc");
           WriteRunLog(toGbk.convert(chardesc));
@@ -66,7 +79,10 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
           guid += classname;
 
           const auto station = stations.find(groupname);
-          if (station == stations.end()) continue;
+          if (station == stations.end()) {
+            metricsRecordSkipped(SkipReason::kUnknownStation);
+            continue;
+          }
 
           // Every field is assigned, so nothing carries over between records.
           sendLogData.lineId = station->second.lineId;
@@ -96,6 +112,7 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
             throw;
           }
           ++n;
+          metricsRecordConverted();
         }
       } catch (...) {
       }

@@ -6,6 +6,7 @@
 #include "platform/zq_thread.h"
 #include "platform/zq_time.h"
 #include "redis/redis_client.h"
+#include "status/status.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ int acquireRunFlag(unsigned char selfFlag) {
 
   while (loop == 1) {
     const int r = redisOpt.readUseFlag(host, time);
+    metricsOwnerHashRead(r, host, time);
     bool take = false;
     if (r == -1) {
       loop = 0;  // Redis cannot be read: give up, RunFlag stays 0
@@ -59,6 +61,7 @@ int acquireRunFlag(unsigned char selfFlag) {
       RunFlag.store(1);
       loop = 0;
     }
+    if (loop == 1) statusWatchdog();
     if (loop == 1) checkParentThenSleep(selfFlag != 0, proc, kStandbyPollMs);
   }
   return 1;

@@ -20,6 +20,7 @@
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
 #include "redis/subscriber.h"
+#include "status/status.h"
 
 namespace {
 
@@ -53,6 +54,9 @@ int tarvexMain(int argc, char** argv) {
 
   // A write to a closed socket must never kill the service.
   ignoreBrokenPipe();
+  // --check, --version, --help: answered before the lock and before the service.
+  const int answered = answerOperatorCommand(argc, argv);
+  if (answered >= 0) return answered;
   if (rawCommandNumber(argc, argv) == 0) installQuietEnd();
 
   const InstanceMutexResult guard = acquireInstanceMutex(kInstanceMutexName);
@@ -77,12 +81,15 @@ int tarvexMain(int argc, char** argv) {
   SyncConfig almLogInfo;
   almLogInfo.WriteRunLog(kStartLine);
 
+  statusStartEndpoint();  // before the first pass, so that a standby serves it too
+  statusArbitrationStarted();
   acquireRunFlag(bSpecialAccess);
   if (RunFlag.load() == 0) {
     almLogInfo.WriteRunLog(kRedisErrorLine);
     endProcess();
   }
   almLogInfo.WriteRunLog(kOwnLine);
+  statusOwnerStarted();
 
   // Without its heartbeat a copy would forward while a standby takes over, and
   // without its subscriber it would forward nothing: either way the work is lost.

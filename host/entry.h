@@ -1,6 +1,7 @@
 // The process entry: single-instance guard, supervision hand-shake, configuration,
 // first arbitration pass, worker threads and the forwarding loop. Returns the exit
-// status, always 0; some paths end the process with exit(0) instead.
+// status: 0, or for --check the check's own status (1 when it failed); some paths
+// end the process with exit(0) instead.
 #ifndef TARVEX_HOST_ENTRY_H_
 #define TARVEX_HOST_ENTRY_H_
 

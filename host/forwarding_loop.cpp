@@ -5,6 +5,7 @@
 #include "host/pending_queue.h"
 #include "host/run_flag.h"
 #include "platform/zq_thread.h"
+#include "status/status.h"
 
 std::size_t forwardOnce(SyncConfig& almLogInfo, HttpDelivery& delivery, const std::string& urls,
                         const std::string& headers) {
@@ -16,7 +17,10 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, HttpDelivery& delivery, const st
   std::string body;
   std::string strCallback;
   if (almLogInfo.BuildSendLogBody(std::move(copyLogData), body) == 1) {
-    delivery.post(urls, headers, body, strCallback);
+    metricsPostStarted();
+    HttpOutcome outcome;
+    delivery.post(urls, headers, body, strCallback, &outcome);
+    metricsCountReply(outcome);
     almLogInfo.WriteRunLog(body);
     almLogInfo.WriteRunLog(strCallback);
   }
@@ -28,6 +32,7 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, HttpDelivery& delivery, const st
 void runForwardingLoop(SyncConfig& almLogInfo, HttpDelivery& delivery,
                        const std::string& urls, const std::string& headers) {
   while (RunFlag.load() != 0) {
+    statusWatchdog();
     if (forwardOnce(almLogInfo, delivery, urls, headers) == 0) ZqSleep(kIdleSleepMs);
   }
 }

@@ -1,6 +1,6 @@
 #include "host/pending_queue.h"
 
-#include <atomic>
+#include "status/status.h"
 
 std::mutex PendingQueueMutex;
 std::deque<std::string> PendingQueue;
@@ -11,8 +11,6 @@ namespace {
 std::size_t queuedBytes = 0;  // sum of the sizes of the texts in PendingQueue
 uint64_t frontSeq = 0;        // texts ever removed from the front: the position of
                               // PendingQueue.front()
-
-std::atomic<uint64_t> trimmedTotal{0};  // texts dropped by either bound
 
 // Removes the n oldest texts; the caller holds the lock and n <= size.
 void dropFrontLocked(std::size_t n) {
@@ -35,7 +33,7 @@ void pendingAppend(const char* text, std::size_t len) {
       ++dropped;
     }
   }
-  if (dropped > 0) trimmedTotal.fetch_add(dropped, std::memory_order_relaxed);
+  metricsTextsTrimmed(dropped);
 }
 
 std::size_t pendingSize() {
@@ -48,7 +46,7 @@ std::size_t pendingBytes() {
   return queuedBytes;
 }
 
-uint64_t pendingTrimmedTotal() { return trimmedTotal.load(std::memory_order_relaxed); }
+uint64_t pendingTrimmedTotal() { return gMetrics.textsTrimmed.load(std::memory_order_relaxed); }
 
 void pendingDropOldest(std::size_t n) {
   std::lock_guard<std::mutex> lock(PendingQueueMutex);
@@ -82,12 +80,14 @@ std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq) {
   if (count > kQueueTrimAbove) {
     // Keep the newest kQueueKeepNewest of the texts counted above; texts appended
     // since then stay too.
-    std::lock_guard<std::mutex> lock(PendingQueueMutex);
     std::size_t drop = count - kQueueKeepNewest;
-    if (drop > PendingQueue.size()) drop = PendingQueue.size();
-    dropFrontLocked(drop);
-    trimmedTotal.fetch_add(drop, std::memory_order_relaxed);
-    count = PendingQueue.size();
+    {
+      std::lock_guard<std::mutex> lock(PendingQueueMutex);
+      if (drop > PendingQueue.size()) drop = PendingQueue.size();
+      dropFrontLocked(drop);
+      count = PendingQueue.size();
+    }
+    metricsTextsTrimmed(drop);
   }
   if (count > kMaxBatch) count = kMaxBatch;
   batch->clear();

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/decimal.h"
+#include "status/status.h"
 
 namespace {
 
@@ -133,6 +134,7 @@ int RedisClient::connect(int which) {
 }
 
 int RedisClient::connectRead() {
+  if (readConn != nullptr) metricsRedisReconnect();
   readConn.reset();
   for (const std::vector<std::string>* list : {&slaveAddrs, &masterAddrs}) {
     for (const std::string& text : *list) {
@@ -148,6 +150,7 @@ int RedisClient::connectRead() {
 }
 
 int RedisClient::connectWrite(const std::string* avoid) {
+  if (writeConn != nullptr) metricsRedisReconnect();
   writeConn.reset();
   const bool passOver = avoid != nullptr && masterAddrs.size() > 1;
   for (const std::string& text : masterAddrs) {

@@ -7,6 +7,7 @@
 
 #include "redis/redis_client.h"
 #include "redis/sentinel_reply.h"
+#include "status/status.h"
 
 namespace {
 
@@ -43,9 +44,13 @@ int RedisClient::discoverFromSentinels() {
       break;
     }
   }
-  if (!redisUsable(sentinelConn)) return -1;
+  if (!redisUsable(sentinelConn)) {
+    metricsSentinelDiscovery(false);
+    return -1;
+  }
   const int masters = queryMasters();
   querySlaves();  // asked even when the masters query failed, for the previous name
+  metricsSentinelDiscovery(masters == 1);
   return masters == 1 ? 1 : -1;
 }
 

@@ -12,6 +12,7 @@
 #include "platform/zq_thread.h"
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"
+#include "status/status.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ std::size_t queueControlTexts(const redisReply* reply) {
     }
     if (RunFlag.load() == 0) break;
   }
+  metricsTextSeen(queued > 0);  // one delivery: one text received, kept or filtered
   return queued;
 }
 
@@ -71,6 +73,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
     connect(1);
     return -1;
   }
+  metricsSubscribed();
 
   while (RunFlag.load() != 0) {
     void* raw = nullptr;
@@ -78,6 +81,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
       // Dropped connection or read time-out: readConn keeps its error state, and
       // the next call replaces it.
       RedisReplyPtr partial(static_cast<redisReply*>(raw));
+      metricsSubscriptionLost();
       return 0;
     }
     RedisReplyPtr delivery(static_cast<redisReply*>(raw));

@@ -11,6 +11,7 @@ PACKAGES=(
   util-linux
   nftables iproute2
   libssl-dev openssl
+  libmicrohttpd-dev libsystemd-dev
 )
 # Extra packages for the sanitizer and fuzzing builds; asked for with --fuzz.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

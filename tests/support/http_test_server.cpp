@@ -106,7 +106,7 @@ bool HttpTestServer::Request::hasHeader(const std::string& name) const {
 
 HttpTestServer::~HttpTestServer() { stop(); }
 
-bool HttpTestServer::start() {
+bool HttpTestServer::start(int port) {
   if (thread_.joinable()) return true;
   if (::pipe2(wakePipe_, O_CLOEXEC) != 0) return false;
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -119,7 +119,7 @@ bool HttpTestServer::start() {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
   socklen_t len = sizeof(addr);
   if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
       ::listen(listenFd_, 16) != 0 ||

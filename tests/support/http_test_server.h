@@ -62,8 +62,9 @@ class HttpTestServer {
     std::string clientCaFile;  // not empty: demand a client certificate from these CAs
   };
 
-  // Binds a free port on 127.0.0.1 and starts the server thread. False on failure.
-  bool start();
+  // Binds `port` on 127.0.0.1 (0: a free one) and starts the server thread. False
+  // on failure. After stop(), start(port()) serves the same address again.
+  bool start(int port = 0);
   // start() speaking TLS with these files. False when they do not load.
   bool startTls(const TlsFiles& files);
   // Closes every connection and the listener and joins the thread. Idempotent.

@@ -1,0 +1,36 @@
+// The operator check's tries: one Redis server or Sentinel, and the receiver.
+// Each try makes its own connection, bounded by kProbeTimeoutMs for the connect
+// and for every exchange, and closes it again. Results never hold a password: a
+// refused AUTH shows Redis's own error text only. Safe from any thread; nothing is
+// shared.
+#ifndef TARVEX_STATUS_REACH_PROBE_H_
+#define TARVEX_STATUS_REACH_PROBE_H_
+
+#include <string>
+#include <vector>
+
+constexpr int kProbeTimeoutMs = 2000;
+
+struct ProbeResult {
+  bool ok = false;
+  std::string detail;                 // "PONG in 0.4 ms", "connection refused", ...
+  std::vector<std::string> masters;   // a Sentinel's healthy masters, "host:port"
+};
+
+// Connects to `address` ("host:port"), sends AUTH [user] password when `password`
+// is not empty, then PING; for a Sentinel also SENTINEL masters.
+ProbeResult probeRedis(const std::string& address, const std::string& user,
+                       const std::string& password, bool sentinel);
+
+// TLS settings of an https try.
+struct ProbeTls {
+  std::string caFile;
+  std::string certFile;
+  std::string keyFile;
+};
+
+// A TCP connect to the URL's host and port, or for https a TLS handshake that
+// verifies the peer and its name with `tls`.
+ProbeResult probeReceiver(const std::string& url, const ProbeTls& tls);
+
+#endif  // TARVEX_STATUS_REACH_PROBE_H_

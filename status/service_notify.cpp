@@ -1,0 +1,62 @@
+#include "status/service_notify.h"
+
+#include <systemd/sd-daemon.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "config/tarvex_options.h"
+#include "status/status.h"
+#include "status/status_clock.h"
+#include "status/status_endpoint.h"
+#include "status/status_view.h"
+
+ServiceNotifier::ServiceNotifier() {
+  const char* socket = std::getenv("NOTIFY_SOCKET");
+  enabled_ = socket != nullptr && socket[0] != '\0';
+  paceMs_ = kMaxPingPaceMs;
+  const char* usec = std::getenv("WATCHDOG_USEC");
+  if (usec != nullptr) {
+    const long long value = std::strtoll(usec, nullptr, 10);
+    if (value > 0) paceMs_ = value / 4000;
+    if (paceMs_ < kMinPingPaceMs) paceMs_ = kMinPingPaceMs;
+    if (paceMs_ > kMaxPingPaceMs) paceMs_ = kMaxPingPaceMs;
+  }
+}
+
+void ServiceNotifier::ready() {
+  if (!enabled_) return;
+  const std::string text = "READY=1\nSTATUS=" + statusLine(statusWallSeconds());
+  sd_notify(0, text.c_str());
+}
+
+void ServiceNotifier::ping() {
+  if (!enabled_) return;
+  const int64_t now = statusSteadyMs();
+  const int64_t last = lastPingMs_.load(std::memory_order_relaxed);
+  if (last != 0 && now - last < paceMs_) return;
+  lastPingMs_.store(now, std::memory_order_relaxed);
+  const std::string text = "WATCHDOG=1\nSTATUS=" + statusLine(statusWallSeconds());
+  sd_notify(0, text.c_str());
+}
+
+ServiceNotifier& serviceNotifier() {
+  static ServiceNotifier* notifier = new ServiceNotifier();  // read by threads until _exit
+  return *notifier;
+}
+
+void statusStartEndpoint() {
+  TarvexOptions options;
+  options.load();
+  if (options.statusListen.empty()) return;
+  static StatusEndpoint* endpoint = new StatusEndpoint();  // serves until the process ends
+  endpoint->start(options.statusListen);
+}
+
+void statusArbitrationStarted() {
+  gMetrics.role.store(static_cast<int32_t>(ServiceRole::kStandby));
+  serviceNotifier().ready();
+}
+
+void statusWatchdog() { serviceNotifier().ping(); }
