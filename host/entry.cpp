@@ -11,6 +11,7 @@
 #include "delivery/http_delivery.h"
 #include "host/arbitration.h"
 #include "host/forwarding_loop.h"
+#include "host/memory_queue.h"
 #include "host/messages.h"
 #include "host/run_flag.h"
 #include "platform/decimal.h"
@@ -19,6 +20,8 @@
 #include "platform/process_ctrl.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
+#include "redis/capture.h"
+#include "redis/stream_queue.h"
 #include "redis/subscriber.h"
 #include "status/status.h"
 
@@ -81,6 +84,20 @@ int tarvexMain(int argc, char** argv) {
   SyncConfig almLogInfo;
   almLogInfo.WriteRunLog(kStartLine);
 
+  TarvexOptions options;
+  options.load();
+  const bool durable = options.durable == 1;
+  if (durable) {
+    // Every copy captures from the start, standbys too, so that a takeover resumes
+    // where the old owner stopped.
+    SubscribeAlways.store(1);
+    if (ZQ_CreateThread(subscriberThread, nullptr, 100) == 0 ||
+        ZQ_CreateThread(captureThread, nullptr, 100) == 0) {
+      almLogInfo.WriteRunLog(kCloseLine);
+      endProcess();
+    }
+  }
+
   statusStartEndpoint();  // before the first pass, so that a standby serves it too
   statusArbitrationStarted();
   acquireRunFlag(bSpecialAccess);
@@ -94,7 +111,7 @@ int tarvexMain(int argc, char** argv) {
   // Without its heartbeat a copy would forward while a standby takes over, and
   // without its subscriber it would forward nothing: either way the work is lost.
   if (ZQ_CreateThread(arbitrationThread, &bSpecialAccess, 100) == 0 ||
-      ZQ_CreateThread(subscriberThread, nullptr, 100) == 0) {
+      (!durable && ZQ_CreateThread(subscriberThread, nullptr, 100) == 0)) {
     RunFlag.store(0);
     almLogInfo.WriteRunLog(kCloseLine);
     endProcess();
@@ -102,10 +119,16 @@ int tarvexMain(int argc, char** argv) {
 
   const std::string urls = almLogInfo.url;
   const std::string headers = kJsonHeaders;
-  TarvexOptions options;
-  options.load();
   HttpDelivery delivery(options);
-  runForwardingLoop(almLogInfo, delivery, urls, headers);
+  if (durable) {
+    char myHost[kUseFlagHostSize] = {};
+    get_host_name(myHost);
+    StreamQueue queue(myHost);
+    runForwardingLoop(almLogInfo, queue, delivery, urls, headers);
+  } else {
+    MemoryQueue queue;
+    runForwardingLoop(almLogInfo, queue, delivery, urls, headers);
+  }
 
   almLogInfo.WriteRunLog(kCloseLine);
   return 0;

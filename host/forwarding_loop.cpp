@@ -2,37 +2,54 @@
 
 #include <vector>
 
-#include "host/pending_queue.h"
 #include "host/run_flag.h"
 #include "platform/zq_thread.h"
 #include "status/status.h"
 
-std::size_t forwardOnce(SyncConfig& almLogInfo, HttpDelivery& delivery, const std::string& urls,
-                        const std::string& headers) {
+namespace {
+
+// Waits `ms` in short steps while this copy owns the work. False when the work was
+// lost meanwhile.
+bool pauseWhileOwner(int ms) {
+  for (int waited = 0; waited < ms; waited += kRetryWaitStepMs) {
+    if (RunFlag.load() == 0) return false;
+    statusWatchdog();
+    ZqSleep(kRetryWaitStepMs);
+  }
+  return RunFlag.load() != 0;
+}
+
+}  // namespace
+
+std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+                        const std::string& urls, const std::string& headers) {
   std::vector<std::string> copyLogData;
-  uint64_t firstSeq = 0;
-  const std::size_t count = takeBatch(&copyLogData, &firstSeq);
+  const std::size_t count = queue.take(&copyLogData);
   if (count == 0) return 0;
 
   std::string body;
-  std::string strCallback;
-  if (almLogInfo.BuildSendLogBody(std::move(copyLogData), body) == 1) {
+  if (almLogInfo.BuildSendLogBody(std::move(copyLogData), body) != 1) {
+    queue.settleUnsent();
+    return count;
+  }
+  for (int failures = 0;;) {
+    std::string strCallback;
     metricsPostStarted();
     HttpOutcome outcome;
     delivery.post(urls, headers, body, strCallback, &outcome);
     metricsCountReply(outcome);
     almLogInfo.WriteRunLog(body);
     almLogInfo.WriteRunLog(strCallback);
+    if (queue.settlePosted(outcome, strCallback) != Settled::kRetry) break;
+    if (!pauseWhileOwner(queue.retryPauseMs(++failures))) break;
   }
-  // The batch goes whatever happened: nothing is retried.
-  pendingRemoveTaken(firstSeq, count);
   return count;
 }
 
-void runForwardingLoop(SyncConfig& almLogInfo, HttpDelivery& delivery,
+void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                        const std::string& urls, const std::string& headers) {
   while (RunFlag.load() != 0) {
     statusWatchdog();
-    if (forwardOnce(almLogInfo, delivery, urls, headers) == 0) ZqSleep(kIdleSleepMs);
+    if (forwardOnce(almLogInfo, queue, delivery, urls, headers) == 0) queue.idle();
   }
 }

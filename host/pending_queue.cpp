@@ -1,5 +1,8 @@
 #include "host/pending_queue.h"
 
+#include <chrono>
+#include <condition_variable>
+
 #include "status/status.h"
 
 std::mutex PendingQueueMutex;
@@ -9,6 +12,8 @@ namespace {
 
 // Guarded by PendingQueueMutex, like the queue itself:
 std::size_t queuedBytes = 0;  // sum of the sizes of the texts in PendingQueue
+std::condition_variable textsArrived;  // notified when waitTarget is reached
+std::size_t waitTarget = 0;           // texts a waiter waits for; 0: nobody waits
 uint64_t frontSeq = 0;        // texts ever removed from the front: the position of
                               // PendingQueue.front()
 
@@ -28,6 +33,7 @@ void pendingAppend(const char* text, std::size_t len) {
     std::lock_guard<std::mutex> lock(PendingQueueMutex);
     queuedBytes += item.size();
     PendingQueue.push_back(std::move(item));
+    if (waitTarget != 0 && PendingQueue.size() >= waitTarget) textsArrived.notify_one();
     while (queuedBytes > kQueueMaxBytes && PendingQueue.size() > 1) {
       dropFrontLocked(1);
       ++dropped;
@@ -44,6 +50,16 @@ std::size_t pendingSize() {
 std::size_t pendingBytes() {
   std::lock_guard<std::mutex> lock(PendingQueueMutex);
   return queuedBytes;
+}
+
+bool pendingWaitForTexts(std::size_t n, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(PendingQueueMutex);
+  waitTarget = n == 0 ? 1 : n;
+  const bool reached = textsArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [n] {
+    return PendingQueue.size() >= n;
+  });
+  waitTarget = 0;
+  return reached;
 }
 
 uint64_t pendingTrimmedTotal() { return gMetrics.textsTrimmed.load(std::memory_order_relaxed); }
@@ -75,7 +91,8 @@ void pendingRemoveTaken(uint64_t firstSeq, std::size_t count) {
   dropFrontLocked(n);
 }
 
-std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq) {
+std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq,
+                      std::size_t maxCount) {
   std::size_t count = pendingSize();
   if (count > kQueueTrimAbove) {
     // Keep the newest kQueueKeepNewest of the texts counted above; texts appended
@@ -89,7 +106,7 @@ std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq) {
     }
     metricsTextsTrimmed(drop);
   }
-  if (count > kMaxBatch) count = kMaxBatch;
+  if (count > maxCount) count = maxCount;
   batch->clear();
   if (count == 0) return 0;
   std::lock_guard<std::mutex> lock(PendingQueueMutex);

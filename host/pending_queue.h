@@ -37,6 +37,10 @@ void pendingDropOldest(std::size_t n);
 void pendingClear();  // drops every text (not counted as trimmed)
 std::vector<std::string> pendingCopyFront(std::size_t n);
 
+// Waits at most timeoutMs until at least n texts are queued; true when they are.
+// One thread at a time may wait.
+bool pendingWaitForTexts(std::size_t n, int timeoutMs);
+
 // Texts dropped by the count and byte bounds since the process started.
 uint64_t pendingTrimmedTotal();
 
@@ -45,7 +49,9 @@ uint64_t pendingTrimmedTotal();
 // kQueueTrimAbove, caps the count at kMaxBatch and copies that many front texts into
 // *batch. Returns the number copied (0 when the queue is empty). *firstSeq, when
 // given, receives the position of the first one, for pendingRemoveTaken.
-std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq = nullptr);
+// `maxCount` replaces kMaxBatch as the cap for a caller that takes larger batches.
+std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq = nullptr,
+                      std::size_t maxCount = kMaxBatch);
 
 // Removes the texts of a batch taken at firstSeq that are still queued (an append
 // may have dropped some of them already); newer texts are never touched.

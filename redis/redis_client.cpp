@@ -68,7 +68,59 @@ bool authenticate(redisContext* c, const std::string& user, const std::string& p
   return false;
 }
 
+// Sends one command on `conn` with each argument as given (blanks and percent
+// signs included). No reply when the connection is absent or in error.
+RedisReplyPtr sendArgv(const RedisContextPtr& conn, int argc, const char** argv,
+                       const std::size_t* argvlen) {
+  if (!redisUsable(conn)) return nullptr;
+  return RedisReplyPtr(
+      static_cast<redisReply*>(redisCommandArgv(conn.get(), argc, argv, argvlen)));
+}
+
+// True for an error reply of a former master that is now a replica.
+bool isReadOnlyError(const RedisReplyPtr& reply) {
+  static constexpr char kReadOnly[] = "READONLY";
+  return reply != nullptr && reply->type == REDIS_REPLY_ERROR && reply->str != nullptr &&
+         reply->len >= sizeof(kReadOnly) - 1 &&
+         std::memcmp(reply->str, kReadOnly, sizeof(kReadOnly) - 1) == 0;
+}
+
+// The address text of the master the write connection reached.
+std::string writeAddressText(const RedisClient& client) {
+  return std::string(client.masterAddr.host) + ":" + std::to_string(client.masterAddr.port);
+}
+
 }  // namespace
+
+RedisReplyPtr RedisClient::exchange(int which, int argc, const char** argv,
+                                    const std::size_t* argvlen) {
+  RedisClient& client = *this;
+  const RedisContextPtr& conn = which == 1 ? client.readConn : client.writeConn;
+  if (!redisUsable(conn)) client.connect(which);
+  RedisReplyPtr reply = sendArgv(conn, argc, argv, argvlen);
+  if (!reply) {
+    client.connect(which);
+    reply = sendArgv(conn, argc, argv, argvlen);
+  } else if (which == 2 && isReadOnlyError(reply)) {
+    const std::string demoted = writeAddressText(client);
+    if (client.mode == kRedisModeSentinel) client.discoverFromSentinels();
+    client.connectWrite(&demoted);
+    reply = sendArgv(conn, argc, argv, argvlen);
+  }
+  return reply;
+}
+
+RedisReplyPtr RedisClient::exchange(int which, const std::vector<std::string>& args) {
+  std::vector<const char*> argv;
+  std::vector<std::size_t> argvlen;
+  argv.reserve(args.size());
+  argvlen.reserve(args.size());
+  for (const std::string& a : args) {
+    argv.push_back(a.data());
+    argvlen.push_back(a.size());
+  }
+  return exchange(which, static_cast<int>(args.size()), argv.data(), argvlen.data());
+}
 
 RedisClient::RedisClient() {
   masterAddrs.clear();

@@ -93,6 +93,16 @@ class RedisClient : public RedisSettings {
   int queryMasters();  // 1 when at least one master was accepted, else -1
   int querySlaves();   // 1 when at least one slave was accepted, else -1
 
+  // One command exchange on the read (which = 1) or write (which = 2) connection,
+  // each argument as given (blanks and percent signs included): makes the
+  // connection when it is not usable, and when no reply comes back (the transport
+  // failed) reconnects and sends once more. A write answered READONLY reached a
+  // demoted master: the write connection is made again, passing over that address,
+  // and the command sent once more (in Sentinel mode a fresh discovery runs first).
+  // Null when both tries failed; an error reply is returned as it is.
+  RedisReplyPtr exchange(int which, int argc, const char** argv, const std::size_t* argvlen);
+  RedisReplyPtr exchange(int which, const std::vector<std::string>& args);
+
   // Arbitration hash useflag:tarvex. readUseFlag: 1 both fields read (host cut to
   // 127 bytes), 0 a field is missing, -1 no usable reply. writeUseFlag: 1 or -1.
   int readUseFlag(char host[kUseFlagHostSize], int32_t& time);

@@ -26,6 +26,10 @@ bool isText(const redisReply* e) {
 
 }  // namespace
 
+std::atomic<int32_t> SubscribeAlways{0};
+
+bool subscriberActive() { return SubscribeAlways.load() != 0 || RunFlag.load() != 0; }
+
 std::size_t queueControlTexts(const redisReply* reply) {
   if (reply == nullptr || reply->type != REDIS_REPLY_ARRAY || reply->element == nullptr) return 0;
   std::size_t queued = 0;
@@ -39,7 +43,7 @@ std::size_t queueControlTexts(const redisReply* reply) {
         ++queued;
       }
     }
-    if (RunFlag.load() == 0) break;
+    if (!subscriberActive()) break;
   }
   metricsTextSeen(queued > 0);  // one delivery: one text received, kept or filtered
   return queued;
@@ -75,7 +79,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
   }
   metricsSubscribed();
 
-  while (RunFlag.load() != 0) {
+  while (subscriberActive()) {
     void* raw = nullptr;
     if (redisGetReply(readConn.get(), &raw) != REDIS_OK) {
       // Dropped connection or read time-out: readConn keeps its error state, and

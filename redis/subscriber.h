@@ -1,6 +1,6 @@
 // The subscriber thread: keeps a subscription to "almTopic" open while this
-// instance is active and appends every delivered text that holds "Control" to
-// PendingQueue. Started once with ZQ_CreateThread; the argument is unused; never
+// instance is active (with durable delivery: from the start, also as a standby) and
+// appends every delivered text that holds "Control" to PendingQueue. Started once with ZQ_CreateThread; the argument is unused; never
 // returns. Its RedisClient lives on its own stack and is never shared.
 //
 // RedisClient::subscribeAndReceive (redis/redis_client.h) does the work of one
@@ -8,7 +8,9 @@
 #ifndef TARVEX_REDIS_SUBSCRIBER_H_
 #define TARVEX_REDIS_SUBSCRIBER_H_
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 struct redisReply;
 
@@ -18,12 +20,19 @@ constexpr int kResubscribePauseMs = 1000;  // pause after every subscription att
 // Texts holding this marker (exact, case-sensitive) are queued; others are dropped.
 constexpr const char* kControlMarker = "Control";
 
+// 1 while the subscription is kept whatever RunFlag says: durable delivery, where
+// every copy captures. Set once before the subscriber thread starts.
+extern std::atomic<int32_t> SubscribeAlways;
+
+// True while the subscriber should go on: SubscribeAlways, or RunFlag is 1.
+bool subscriberActive();
+
 void* subscriberThread(void* arg);
 
 // Looks at the elements of one delivery, in order. Each element that is a text
 // (bulk string or status) is read up to its first NUL byte; when that text holds
 // kControlMarker it is appended to PendingQueue, one lock hold per text. Elements
-// of other types are skipped. After each element, a RunFlag of 0 ends the walk.
+// of other types are skipped. After each element, !subscriberActive() ends the walk.
 // A null reply or one that is not an array queues nothing. Only reads `reply`;
 // the caller keeps ownership. Returns the number of texts appended.
 std::size_t queueControlTexts(const redisReply* reply);

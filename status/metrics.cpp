@@ -1,5 +1,7 @@
 // The event sites' side of gMetrics.
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "delivery/http_post.h"
@@ -66,23 +68,54 @@ void metricsSentinelDiscovery(bool found) {
   bump(found ? gMetrics.sentinelDiscoveries : gMetrics.sentinelDiscoveryFailures);
 }
 
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS" in local time.
+std::string localTimeText(int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// One stderr line per gap, never left out: gaps are the loss an operator must see.
+void reportGap(int64_t fromWall, int64_t toWall, int64_t ms, const char* why) {
+  std::fprintf(stderr,
+               "tarvex: subscription gap from %s to %s (%s s, %s): messages published "
+               "then were not received by this copy\n",
+               localTimeText(fromWall).c_str(), localTimeText(toWall).c_str(),
+               formatSeconds(ms).c_str(), why);
+}
+
+}  // namespace
+
 void metricsSubscribed() {
   gMetrics.subscribed.store(1, kRelaxed);
   const int64_t start = gMetrics.gapStartMs.exchange(0, kRelaxed);
   if (start == 0) return;
   const int64_t ms = statusSteadyMs() - start;
   bump(gMetrics.gapMicros, static_cast<uint64_t>(ms > 0 ? ms : 0) * 1000u);
-  stderrReporter().report("subscription-back", "subscription to almTopic back after a gap of " +
-                                              formatSeconds(ms) + " s");
+  const int64_t now = statusWallSeconds();
+  reportGap(gMetrics.gapStartWall.load(kRelaxed), now, ms, "subscription lost");
 }
 
 void metricsSubscriptionLost() {
   if (gMetrics.subscribed.exchange(0, kRelaxed) == 0) return;  // no confirmed one to lose
   bump(gMetrics.subscriptionGaps);
+  gMetrics.gapStartWall.store(statusWallSeconds(), kRelaxed);
   gMetrics.gapStartMs.store(statusSteadyMs(), kRelaxed);
   stderrReporter().report("subscription-lost",
                           "subscription to almTopic lost; messages published until it is "
                           "back are not received");
+}
+
+void metricsReportAbsence(int64_t fromWall, int64_t toWall) {
+  bump(gMetrics.subscriptionGaps);
+  const int64_t ms = (toWall - fromWall) * 1000;
+  bump(gMetrics.gapMicros, static_cast<uint64_t>(ms > 0 ? ms : 0) * 1000u);
+  reportGap(fromWall, toWall, ms, "this copy was not running");
 }
 
 void metricsPostStarted() {

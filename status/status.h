@@ -64,6 +64,7 @@ struct ServiceMetrics {
   std::atomic<uint64_t> subscriptionGaps{0};   // losses of the subscription
   std::atomic<uint64_t> gapMicros{0};          // length of the gaps that ended
   std::atomic<int64_t> gapStartMs{0};          // steady ms of the open gap's start; 0: none
+  std::atomic<int64_t> gapStartWall{0};        // wall seconds of that start
   std::atomic<int64_t> postStartMs{0};         // steady ms when the latest post began
   std::atomic<int64_t> lastPostTime{0};        // wall seconds of the latest post's end; 0: none
   std::atomic<int32_t> lastPostKind{0};        // its ReplyKind
@@ -89,6 +90,9 @@ void metricsRedisReconnect();             // a broken connection is being replac
 void metricsSentinelDiscovery(bool found);
 void metricsSubscribed();                 // a subscription was confirmed (ends a gap)
 void metricsSubscriptionLost();           // the confirmed subscription broke (starts one)
+// Durable delivery: this copy was away (not running) from fromWall to toWall, as
+// its last tarvex:alive note shows; counted and reported as a gap.
+void metricsReportAbsence(int64_t fromWall, int64_t toWall);
 void metricsPostStarted();                // a document is about to be posted
 // The outcome of the post begun by the latest metricsPostStarted: its kind, its
 // latency, the last-post fields; a failure gives a rate-limited stderr line with

@@ -8,6 +8,7 @@
 
 #include "config/sync_config.h"
 #include "host/forwarding_loop.h"
+#include "host/memory_queue.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -141,15 +142,16 @@ class ForwardOnceTest : public PendingQueueTest {
  protected:
   TempRoot root_;
   HttpDelivery delivery_{TarvexOptions()};
+  MemoryQueue queue_;
 };
 
 TEST_F(ForwardOnceTest, BatchIsRemovedEvenWhenNothingConverts) {
   SyncConfig config;  // empty dictionaries: nothing converts, nothing is posted
   fill(150);
-  EXPECT_EQ(forwardOnce(config, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 100u);
+  EXPECT_EQ(forwardOnce(config, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 100u);
   EXPECT_EQ(pendingSize(), 50u);
-  EXPECT_EQ(forwardOnce(config, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 50u);
-  EXPECT_EQ(forwardOnce(config, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 0u);
+  EXPECT_EQ(forwardOnce(config, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 50u);
+  EXPECT_EQ(forwardOnce(config, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,96 @@
+#include "redis/capture.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "host/pending_queue.h"
+#include "platform/decimal.h"
+#include "platform/process_ctrl.h"
+#include "platform/zq_thread.h"
+#include "platform/zq_time.h"
+#include "redis/durable_keys.h"
+#include "redis/redis_handles.h"
+#include "status/status.h"
+
+namespace {
+
+bool errorStarts(const redisReply* r, const char* prefix) {
+  const std::size_t n = std::strlen(prefix);
+  return r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr && r->len >= n &&
+         std::memcmp(r->str, prefix, n) == 0;
+}
+
+int64_t steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t wallSeconds() {
+  int32_t now = 0;
+  CZqTime t;
+  t.GetNow(&now, nullptr);
+  return now;
+}
+
+}  // namespace
+
+bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
+                  const std::string& maxLen) {
+  // One script call for the whole batch: EVALSHA, or EVAL where the server lacks it.
+  std::vector<std::string> args = {"EVALSHA", kCaptureScriptSha, "1", kCaptureStream, maxLen,
+                                   kSeenSeconds};
+  args.insert(args.end(), texts.begin(), texts.end());
+  RedisReplyPtr reply = client.exchange(2, args);
+  if (errorStarts(reply.get(), "NOSCRIPT")) {
+    args[0] = "EVAL";
+    args[1] = kCaptureScript;
+    reply = client.exchange(2, args);
+  }
+  return reply != nullptr && reply->type == REDIS_REPLY_INTEGER;
+}
+
+void* captureThread(void*) {
+  RedisClient redisOpt;
+  redisOpt.connect(2);
+  const std::string maxLen = std::to_string(redisOpt.options.streamMaxLen);
+  char myHost[kUseFlagHostSize] = {};
+  get_host_name(myHost);
+  const std::string host = myHost;
+
+  int64_t lastAlive = -1;     // tarvex:alive of this host before this run; -1 not read yet
+  bool startReported = false;  // the gap before this run was reported (or there was none)
+  int64_t aliveAtMs = 0;       // steady ms of the last tarvex:alive refresh
+  for (;;) {
+    std::vector<std::string> texts;
+    uint64_t first = 0;
+    const std::size_t n = takeBatch(&texts, &first, kCaptureBatch);
+    if (n > 0) {
+      if (captureTexts(redisOpt, texts, maxLen)) {
+        pendingRemoveTaken(first, n);
+      } else {
+        ZqSleep(kCaptureRetryMs);
+      }
+    }
+    const int64_t nowMs = steadyMs();
+    if (nowMs - aliveAtMs >= kAliveEveryMs) {
+      aliveAtMs = nowMs;
+      if (lastAlive < 0) {
+        RedisReplyPtr r = redisOpt.exchange(2, {"HGET", kAliveHash, host});
+        if (r != nullptr && r->type != REDIS_REPLY_ERROR) {
+          lastAlive = r->type == REDIS_REPLY_STRING ? decimalInt32({r->str, r->len}) : 0;
+        }
+      }
+      if (lastAlive >= 0 && gMetrics.subscribed.load() == 1) {
+        const int64_t now = wallSeconds();
+        if (!startReported) {
+          startReported = true;
+          if (lastAlive > 0) metricsReportAbsence(lastAlive, now);
+        }
+        redisOpt.exchange(2, {"HSET", kAliveHash, host, std::to_string(now)});
+      }
+    }
+    if (n == 0) pendingWaitForTexts(1, kCaptureIdleWaitMs);
+  }
+  return nullptr;
+}

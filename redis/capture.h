@@ -1,0 +1,34 @@
+// The capture thread of durable delivery, on every copy, owner and standbys alike:
+// moves the texts the subscriber queued in PendingQueue into the stream
+// tarvex:capture on a master, each text once across all copies (kCaptureScript),
+// in batches of at most kCaptureBatch, one script call each. Texts that no master takes yet stay
+// queued under the queue's bounds and are captured once one answers. While the
+// copy is subscribed it notes the time in tarvex:alive every kAliveEveryMs, so
+// that after a restart it reports the interval it was away as a subscription gap.
+// Started once with ZQ_CreateThread (argument unused); never returns; its
+// RedisClient lives on its own stack.
+#ifndef TARVEX_REDIS_CAPTURE_H_
+#define TARVEX_REDIS_CAPTURE_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "redis/redis_client.h"
+
+constexpr int kCaptureIdleWaitMs = 200;  // longest wait for new texts
+constexpr std::size_t kCaptureBatch = 1000;  // texts per script call
+constexpr int kCaptureRetryMs = 1000;    // pause after a failed capture
+constexpr int kAliveEveryMs = 1000;      // tarvex:alive refreshed this often
+
+void* captureThread(void* arg);
+
+// Adds `texts` to the capture stream through client.writeConn in one script call
+// (EVALSHA, then EVAL for a server that lacks the script; a READONLY answer moves
+// the write connection to another master). True when every text was added or
+// found captured already; false when no master took them (the caller keeps them
+// and tries again).
+bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
+                  const std::string& maxLen);
+
+#endif  // TARVEX_REDIS_CAPTURE_H_
