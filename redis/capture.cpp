@@ -1,6 +1,5 @@
 #include "redis/capture.h"
 
-#include <chrono>
 #include <cstring>
 
 #include "host/pending_queue.h"
@@ -13,18 +12,6 @@
 #include "status/status.h"
 
 namespace {
-
-bool errorStarts(const redisReply* r, const char* prefix) {
-  const std::size_t n = std::strlen(prefix);
-  return r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr && r->len >= n &&
-         std::memcmp(r->str, prefix, n) == 0;
-}
-
-int64_t steadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 int64_t wallSeconds() {
   int32_t now = 0;
@@ -42,7 +29,7 @@ bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
                                    kSeenSeconds};
   args.insert(args.end(), texts.begin(), texts.end());
   RedisReplyPtr reply = client.exchange(2, args);
-  if (errorStarts(reply.get(), "NOSCRIPT")) {
+  if (redisErrorStarts(reply.get(), "NOSCRIPT")) {
     args[0] = "EVAL";
     args[1] = kCaptureScript;
     reply = client.exchange(2, args);
@@ -72,7 +59,7 @@ void* captureThread(void*) {
         ZqSleep(kCaptureRetryMs);
       }
     }
-    const int64_t nowMs = steadyMs();
+    const int64_t nowMs = redisSteadyMs();
     if (nowMs - aliveAtMs >= kAliveEveryMs) {
       aliveAtMs = nowMs;
       if (lastAlive < 0) {

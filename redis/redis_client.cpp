@@ -77,14 +77,6 @@ RedisReplyPtr sendArgv(const RedisContextPtr& conn, int argc, const char** argv,
       static_cast<redisReply*>(redisCommandArgv(conn.get(), argc, argv, argvlen)));
 }
 
-// True for an error reply of a former master that is now a replica.
-bool isReadOnlyError(const RedisReplyPtr& reply) {
-  static constexpr char kReadOnly[] = "READONLY";
-  return reply != nullptr && reply->type == REDIS_REPLY_ERROR && reply->str != nullptr &&
-         reply->len >= sizeof(kReadOnly) - 1 &&
-         std::memcmp(reply->str, kReadOnly, sizeof(kReadOnly) - 1) == 0;
-}
-
 // The address text of the master the write connection reached.
 std::string writeAddressText(const RedisClient& client) {
   return std::string(client.masterAddr.host) + ":" + std::to_string(client.masterAddr.port);
@@ -94,17 +86,17 @@ std::string writeAddressText(const RedisClient& client) {
 
 RedisReplyPtr RedisClient::exchange(int which, int argc, const char** argv,
                                     const std::size_t* argvlen) {
-  RedisClient& client = *this;
-  const RedisContextPtr& conn = which == 1 ? client.readConn : client.writeConn;
-  if (!redisUsable(conn)) client.connect(which);
+  const RedisContextPtr& conn = which == 1 ? readConn : writeConn;
+  if (!redisUsable(conn)) connect(which);
   RedisReplyPtr reply = sendArgv(conn, argc, argv, argvlen);
   if (!reply) {
-    client.connect(which);
+    connect(which);
     reply = sendArgv(conn, argc, argv, argvlen);
-  } else if (which == 2 && isReadOnlyError(reply)) {
-    const std::string demoted = writeAddressText(client);
-    if (client.mode == kRedisModeSentinel) client.discoverFromSentinels();
-    client.connectWrite(&demoted);
+  } else if (which == 2 && redisErrorStarts(reply.get(), "READONLY")) {
+    // A demoted master: the write connection goes to another one.
+    const std::string demoted = writeAddressText(*this);
+    if (mode == kRedisModeSentinel) discoverFromSentinels();
+    connectWrite(&demoted);
     reply = sendArgv(conn, argc, argv, argvlen);
   }
   return reply;

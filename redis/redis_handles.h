@@ -1,10 +1,13 @@
-// Owning handles for hiredis objects: every redisContext is freed with redisFree
+// Owning handles for hiredis objects, and two small helpers of the Redis code: every redisContext is freed with redisFree
 // and every redisReply with freeReplyObject, exactly once, on every path.
 #ifndef TARVEX_REDIS_REDIS_HANDLES_H_
 #define TARVEX_REDIS_REDIS_HANDLES_H_
 
 #include <hiredis/hiredis.h>
 
+#include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 struct RedisContextDeleter {
@@ -23,5 +26,19 @@ using RedisReplyPtr = std::unique_ptr<redisReply, RedisReplyDeleter>;
 
 // A connection is usable when it is present and has no error recorded.
 inline bool redisUsable(const RedisContextPtr& c) { return c != nullptr && c->err == 0; }
+
+// True for an error reply whose text begins with `prefix` ("READONLY", "NOSCRIPT").
+inline bool redisErrorStarts(const redisReply* r, const char* prefix) {
+  const std::size_t n = std::strlen(prefix);
+  return r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr && r->len >= n &&
+         std::memcmp(r->str, prefix, n) == 0;
+}
+
+// Milliseconds of the monotonic clock, for the Redis loops' own pacing.
+inline int64_t redisSteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 #endif  // TARVEX_REDIS_REDIS_HANDLES_H_

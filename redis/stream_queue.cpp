@@ -1,6 +1,5 @@
 #include "redis/stream_queue.h"
 
-#include <chrono>
 #include <cstring>
 
 #include "host/pending_queue.h"
@@ -13,12 +12,6 @@ namespace {
 
 constexpr int kMaxRetryShift = 20;  // 1 s << 20 is far above any cap
 
-int64_t steadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 bool isText(const redisReply* r) {
   return r != nullptr && r->str != nullptr &&
          (r->type == REDIS_REPLY_STRING || r->type == REDIS_REPLY_STATUS);
@@ -30,12 +23,6 @@ bool isArray(const redisReply* r) {
 
 bool textIs(const redisReply* r, const char* word) {
   return isText(r) && r->len == std::strlen(word) && std::memcmp(r->str, word, r->len) == 0;
-}
-
-bool errorStarts(const redisReply* r, const char* prefix) {
-  const std::size_t n = std::strlen(prefix);
-  return r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr && r->len >= n &&
-         std::memcmp(r->str, prefix, n) == 0;
 }
 
 // The value after `name` in a flat name/value array, or null.
@@ -73,7 +60,7 @@ bool StreamQueue::ensureGroup() {
   if (groupReady_) return true;
   RedisReplyPtr r =
       redis_.exchange(2, {"XGROUP", "CREATE", kCaptureStream, kForwarderGroup, "0", "MKSTREAM"});
-  groupReady_ = r != nullptr && (r->type != REDIS_REPLY_ERROR || errorStarts(r.get(), "BUSYGROUP"));
+  groupReady_ = r != nullptr && (r->type != REDIS_REPLY_ERROR || redisErrorStarts(r.get(), "BUSYGROUP"));
   return groupReady_;
 }
 
@@ -93,7 +80,7 @@ std::size_t StreamQueue::read(const char* from, bool block, std::vector<std::str
   args.insert(args.end(), {"STREAMS", kCaptureStream, from});
   RedisReplyPtr r = redis_.exchange(2, args);
   lastReadFailed_ = r == nullptr || r->type == REDIS_REPLY_ERROR;
-  if (errorStarts(r.get(), "NOGROUP")) groupReady_ = false;
+  if (redisErrorStarts(r.get(), "NOGROUP")) groupReady_ = false;
   if (!isArray(r.get()) || r->elements == 0 || !isArray(r->element[0]) ||
       r->element[0]->elements < 2 || !isArray(r->element[0]->element[1])) {
     return 0;  // nothing new within the wait (a nil reply), or no usable reply
@@ -122,7 +109,7 @@ std::size_t StreamQueue::take(std::vector<std::string>* batch) {
   batch->clear();
   ids_.clear();
   texts_.clear();
-  if (steadyMs() - statsAtMs_ >= kStreamStatsEveryMs) refreshStats();
+  if (redisSteadyMs() - statsAtMs_ >= kStreamStatsEveryMs) refreshStats();
   if (!unacked_.empty()) ack();
   if (!ensureGroup()) {
     lastReadFailed_ = true;
@@ -192,7 +179,7 @@ void StreamQueue::idle() {
 }
 
 void StreamQueue::refreshStats() {
-  statsAtMs_ = steadyMs();
+  statsAtMs_ = redisSteadyMs();
   RedisReplyPtr stream = redis_.exchange(2, {"XINFO", "STREAM", kCaptureStream});
   RedisReplyPtr groups = redis_.exchange(2, {"XINFO", "GROUPS", kCaptureStream});
   RedisReplyPtr dead = redis_.exchange(2, {"XLEN", kDeadLetterStream});
