@@ -6,10 +6,11 @@
 #   (c) p50/p99 latency from publish to the receiver at 2,000 messages/s,
 #   (d) the service's peak RSS and its CPU seconds per 100,000 records;
 # then restarts the service with the run log on and measures (a) and its CPU again,
-# so that both figures of both settings come from the same run.
+# and last with durable delivery on (cfg/tarvex.ini: Durable=1, run log off) measures
+# (a), (c) and (d), so that the figures of every setting come from the same run.
 # Every process shares this machine's cores: the figures are for the whole pipeline
-# on it, not for the service alone. Takes about two and a half minutes (--quick:
-# about one).
+# on it, not for the service alone. Takes about three and a half minutes (--quick:
+# about one and a half).
 #
 # Usage: bench/e2e_bench.sh [--quick]      (BUILD_DIR=build by default)
 set -euo pipefail
@@ -77,24 +78,34 @@ EOF
 
 subscribed() { [[ "$(redis-cli -p "$REDIS_PORT" pubsub numsub almTopic | sed -n 2p)" == 1 ]]; }
 
-# Starts the service with the run-log switch $1 and runs the driver with the rest.
+# Starts the service with the run-log switch $1 and durable delivery $2 (0 or 1), and
+# runs the driver with the rest. Each pass starts on an empty Redis.
 run_pass() {
-  local flag=$1; shift
+  local flag=$1 durable=$2; shift 2
   write_sync "$flag"
+  if [[ $durable == 1 ]]; then
+    printf '[Durable]\nDurable=1\n' >"$ROOT/cfg/tarvex.ini"
+  else
+    rm -f "$ROOT/cfg/tarvex.ini"
+  fi
   rm -rf "$ROOT/log"; mkdir -p "$ROOT/log"
-  redis-cli -p "$REDIS_PORT" del useflag:tarvex >/dev/null
+  redis-cli -p "$REDIS_PORT" flushall >/dev/null
   ZQROOT=$ROOT "$BUILD_DIR/tarvex" -self >"$ROOT/tarvex.out" 2>&1 &
   TARVEX_PID=$!
   wait_for 100 subscribed || { echo "e2e_bench: tarvex did not subscribe" >&2; cat "$ROOT/tarvex.out" >&2; exit 1; }
   echo "e2e_bench: $(nproc) cores shared by redis-server, tarvex (pid $TARVEX_PID) and the driver;" \
-    "run log $([[ $flag == 1 ]] && echo on || echo off); one record per message; load $(cut -d' ' -f1-3 /proc/loadavg)"
+    "run log $([[ $flag == 1 ]] && echo on || echo off);" \
+    "$([[ $durable == 1 ]] && echo "durable delivery" || echo "in-memory queue");" \
+    "one record per message; load $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "== pass: run log $flag, durable $durable" >>"$ROOT/driver.out"
   "$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --receiver-port "$RECEIVER_PORT" \
     --service-pid "$TARVEX_PID" "$@" | tee -a "$ROOT/driver.out"
   stop_pid "$TARVEX_PID"
   TARVEX_PID=""
 }
 
-run_pass 0 "${DRIVER_ARGS[@]}"
-run_pass 1 --drain-only "${DRIVER_ARGS[@]}"
-echo "e2e_bench: same run, run log off then on:"
-grep -E "^\(a\) (DRAIN RATE|SERVICE CPU)|^\(d\) SERVICE CPU" "$ROOT/driver.out"
+run_pass 0 0 "${DRIVER_ARGS[@]}"
+run_pass 1 0 --drain-only "${DRIVER_ARGS[@]}"
+run_pass 0 1 --skip-paced "${DRIVER_ARGS[@]}"
+echo "e2e_bench: same run; in-memory queue with the run log off, then on; durable delivery:"
+grep -E "^== pass|^\(a\) (DRAIN RATE|SERVICE CPU)|^\((c|d)\) " "$ROOT/driver.out"

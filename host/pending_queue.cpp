@@ -92,9 +92,9 @@ void pendingRemoveTaken(uint64_t firstSeq, std::size_t count) {
 }
 
 std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq,
-                      std::size_t maxCount) {
+                      std::size_t maxCount, bool trimByCount) {
   std::size_t count = pendingSize();
-  if (count > kQueueTrimAbove) {
+  if (trimByCount && count > kQueueTrimAbove) {
     // Keep the newest kQueueKeepNewest of the texts counted above; texts appended
     // since then stay too.
     std::size_t drop = count - kQueueKeepNewest;

@@ -49,9 +49,11 @@ uint64_t pendingTrimmedTotal();
 // kQueueTrimAbove, caps the count at kMaxBatch and copies that many front texts into
 // *batch. Returns the number copied (0 when the queue is empty). *firstSeq, when
 // given, receives the position of the first one, for pendingRemoveTaken.
-// `maxCount` replaces kMaxBatch as the cap for a caller that takes larger batches.
+// `maxCount` replaces kMaxBatch as the cap for a caller that takes larger batches;
+// `trimByCount` false skips the count bound (the byte bound still holds), for a
+// caller that moves the texts on faster than they pile up.
 std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq = nullptr,
-                      std::size_t maxCount = kMaxBatch);
+                      std::size_t maxCount = kMaxBatch, bool trimByCount = true);
 
 // Removes the texts of a batch taken at firstSeq that are still queued (an append
 // may have dropped some of them already); newer texts are never touched.

@@ -48,12 +48,14 @@ void* captureThread(void*) {
   int64_t lastAlive = -1;     // tarvex:alive of this host before this run; -1 not read yet
   bool startReported = false;  // the gap before this run was reported (or there was none)
   int64_t aliveAtMs = 0;       // steady ms of the last tarvex:alive refresh
+  bool masterTakes = true;     // the last capture went through: no count bound
   for (;;) {
     std::vector<std::string> texts;
     uint64_t first = 0;
-    const std::size_t n = takeBatch(&texts, &first, kCaptureBatch);
+    const std::size_t n = takeBatch(&texts, &first, kCaptureBatch, !masterTakes);
     if (n > 0) {
-      if (captureTexts(redisOpt, texts, maxLen)) {
+      masterTakes = captureTexts(redisOpt, texts, maxLen);
+      if (masterTakes) {
         pendingRemoveTaken(first, n);
       } else {
         ZqSleep(kCaptureRetryMs);

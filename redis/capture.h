@@ -1,8 +1,9 @@
 // The capture thread of durable delivery, on every copy, owner and standbys alike:
 // moves the texts the subscriber queued in PendingQueue into the stream
 // tarvex:capture on a master, each text once across all copies (kCaptureScript),
-// in batches of at most kCaptureBatch, one script call each. Texts that no master takes yet stay
-// queued under the queue's bounds and are captured once one answers. While the
+// in batches of at most kCaptureBatch, one script call each. While a master takes
+// them, only the queue's byte bound holds (a burst waits in full until captured);
+// after a capture no master took, the count bound holds too, until one answers. While the
 // copy is subscribed it notes the time in tarvex:alive every kAliveEveryMs, so
 // that after a restart it reports the interval it was away as a subscription gap.
 // Started once with ZQ_CreateThread (argument unused); never returns; its

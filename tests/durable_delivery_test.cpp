@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -82,6 +83,14 @@ class Host {
   }
   void kill() { instance_->kill(); }
   bool running() { return instance_->process().running(); }
+  // Peak resident memory of the service so far, in kB (-1 once it has ended).
+  long peakRssKb() {
+    std::ifstream in("/proc/" + std::to_string(instance_->process().pid()) + "/status");
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+  }
   std::string output() const { return instance_->output(); }
   std::string log() const { return readFile(root_.logPath()); }
   bool waitOwner(int timeoutMs) const {
@@ -271,6 +280,31 @@ TEST_F(DurableDeliveryTest, OwnerRestartedOnItsHostDeliversWhatTheStandbyCapture
   ASSERT_TRUE(waitUntil([&] { return allDelivered("H", 10); }, kWaitMs, 100))
       << missing("H", 10).size() << " missing";
   EXPECT_EQ(std::string::npos, b.log().find(kOwnLine));
+}
+
+TEST_F(DurableDeliveryTest, BurstAtFullPublisherSpeedIsDeliveredWholeInBoundedMemory) {
+  constexpr int kBurst = 200000;
+  Host a("durableBurstA", redis_.port(), receiver_.url("/log"));
+  Host b("durableBurstB", redis_.port(), receiver_.url("/log"));
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(a.waitOwner(kWaitMs));
+  ASSERT_TRUE(b.start());
+  ASSERT_TRUE(waitUntil([&] { return subscribers() == 2; }, kWaitMs, 50));
+  const Clock::time_point start = Clock::now();
+  publish("B", 0, kBurst);
+  const double published = std::chrono::duration<double>(Clock::now() - start).count();
+  ASSERT_TRUE(waitUntil([&] { return receiver_.requests().size() >= kBurst / 100; }, 180000,
+                        500)) << receiver_.requests().size() << " documents";
+  ASSERT_TRUE(waitUntil([&] { return allDelivered("B", kBurst); }, kWaitMs, 500))
+      << missing("B", kBurst).size() << " of " << kBurst << " missing";
+  const double delivered = std::chrono::duration<double>(Clock::now() - start).count();
+  const long peakA = a.peakRssKb();
+  const long peakB = b.peakRssKb();
+  std::printf("%d records published in %.1f s, delivered in %.1f s; peak RSS %ld kB (owner), "
+              "%ld kB (standby)\n", kBurst, published, delivered, peakA, peakB);
+  EXPECT_LT(peakA, 64 * 1024);
+  EXPECT_LT(peakB, 64 * 1024);
+  EXPECT_EQ(std::to_string(kBurst), redis_.cli({"XLEN", kCaptureStream}));
 }
 
 TEST_F(DurableDeliveryTest, MessageWhileEveryCopyIsDownIsReportedAsAGapByEach) {
