@@ -1,7 +1,6 @@
 #include "host/memory_queue.h"
 
 #include "host/pending_queue.h"
-#include "platform/zq_thread.h"
 
 std::size_t MemoryQueue::take(std::vector<std::string>* batch) {
   count_ = takeBatch(batch, &firstSeq_);
@@ -23,4 +22,4 @@ Settled MemoryQueue::settlePosted(const HttpOutcome&, const std::string&) {
 
 int MemoryQueue::retryPauseMs(int) const { return 0; }
 
-void MemoryQueue::idle() { ZqSleep(kIdleSleepMs); }
+void MemoryQueue::idle() { pendingWaitForTexts(kMaxBatch, idleMs_); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -136,6 +137,28 @@ TEST_F(PendingQueueTest, BatchDroppedByTheByteBoundWhileInFlightLeavesNewerTexts
   EXPECT_EQ(2u, pendingSize());
   ASSERT_EQ(2u, takeBatch(&batch));
   EXPECT_EQ("last", batch[1]);
+}
+
+// An idle loop waits its full pause unless a whole batch is queued meanwhile; the
+// pauses are stretched so that a slow machine cannot blur the two cases.
+TEST_F(PendingQueueTest, IdleWaitEndsAtAFullBatchAndOnlyThen) {
+  using Clock = std::chrono::steady_clock;
+  MemoryQueue patient(60000);
+  std::thread feeder([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    fill(kMaxBatch);
+  });
+  Clock::time_point start = Clock::now();
+  patient.idle();
+  feeder.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+
+  clearQueue();
+  MemoryQueue shortPause(400);
+  fill(kMaxBatch - 1);
+  start = Clock::now();
+  shortPause.idle();
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
 }
 
 class ForwardOnceTest : public PendingQueueTest {
