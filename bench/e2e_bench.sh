@@ -6,8 +6,10 @@
 #   (c) p50/p99 latency from publish to the receiver at 2,000 messages/s,
 #   (d) the service's peak RSS and its CPU seconds per 100,000 records;
 # then restarts the service with the run log on and measures (a) and its CPU again,
-# and last with durable delivery on (cfg/tarvex.ini: Durable=1, run log off) measures
-# (a), (c) and (d), so that the figures of every setting come from the same run.
+# then with keep-alive (cfg/tarvex.ini: KeepAlive=1) measures (a) again, and last
+# with durable delivery on (Durable=1, run log off) measures (a), (c) and (d). Before
+# any of it, (r): a bare hiredis subscriber that only counts, fed flat out, gives the
+# limit the drain rate is set against. Every figure comes from the same run.
 # Every process shares this machine's cores: the figures are for the whole pipeline
 # on it, not for the service alone. Takes about three and a half minutes (--quick:
 # about one and a half).
@@ -78,16 +80,17 @@ EOF
 
 subscribed() { [[ "$(redis-cli -p "$REDIS_PORT" pubsub numsub almTopic | sed -n 2p)" == 1 ]]; }
 
-# Starts the service with the run-log switch $1 and durable delivery $2 (0 or 1), and
-# runs the driver with the rest. Each pass starts on an empty Redis.
+# Starts the service with the run-log switch $1 and the setting $2 (none: no
+# tarvex.ini; durable: Durable=1; keepalive: KeepAlive=1), and runs the driver with
+# the rest. Each pass starts on an empty Redis.
 run_pass() {
-  local flag=$1 durable=$2; shift 2
+  local flag=$1 setting=$2; shift 2
   write_sync "$flag"
-  if [[ $durable == 1 ]]; then
-    printf '[Durable]\nDurable=1\n' >"$ROOT/cfg/tarvex.ini"
-  else
-    rm -f "$ROOT/cfg/tarvex.ini"
-  fi
+  case $setting in
+    none) rm -f "$ROOT/cfg/tarvex.ini" ;;
+    durable) printf '[Durable]\nDurable=1\n' >"$ROOT/cfg/tarvex.ini" ;;
+    keepalive) printf '[Http]\nKeepAlive=1\n' >"$ROOT/cfg/tarvex.ini" ;;
+  esac
   rm -rf "$ROOT/log"; mkdir -p "$ROOT/log"
   redis-cli -p "$REDIS_PORT" flushall >/dev/null
   ZQROOT=$ROOT "$BUILD_DIR/tarvex" -self >"$ROOT/tarvex.out" 2>&1 &
@@ -95,17 +98,29 @@ run_pass() {
   wait_for 100 subscribed || { echo "e2e_bench: tarvex did not subscribe" >&2; cat "$ROOT/tarvex.out" >&2; exit 1; }
   echo "e2e_bench: $(nproc) cores shared by redis-server, tarvex (pid $TARVEX_PID) and the driver;" \
     "run log $([[ $flag == 1 ]] && echo on || echo off);" \
-    "$([[ $durable == 1 ]] && echo "durable delivery" || echo "in-memory queue");" \
+    "$([[ $setting == durable ]] && echo "durable delivery" || echo "in-memory queue");" \
+    "$([[ $setting == keepalive ]] && echo "keep-alive" || echo "a connection per post");" \
     "one record per message; load $(cut -d' ' -f1-3 /proc/loadavg)"
-  echo "== pass: run log $flag, durable $durable" >>"$ROOT/driver.out"
+  echo "== pass: run log $flag, setting $setting" >>"$ROOT/driver.out"
   "$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --receiver-port "$RECEIVER_PORT" \
     --service-pid "$TARVEX_PID" "$@" | tee -a "$ROOT/driver.out"
   stop_pid "$TARVEX_PID"
   TARVEX_PID=""
 }
 
-run_pass 0 0 "${DRIVER_ARGS[@]}"
-run_pass 1 0 --drain-only "${DRIVER_ARGS[@]}"
-run_pass 0 1 --skip-paced "${DRIVER_ARGS[@]}"
-echo "e2e_bench: same run; in-memory queue with the run log off, then on; durable delivery:"
-grep -E "^== pass|^\(a\) (DRAIN RATE|SERVICE CPU)|^\((c|d)\) " "$ROOT/driver.out"
+echo "e2e_bench: the limit first, with no service subscribed; load $(cut -d' ' -f1-3 /proc/loadavg)"
+"$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --raw-limit "${DRIVER_ARGS[@]}" |
+  tee -a "$ROOT/driver.out"
+run_pass 0 none "${DRIVER_ARGS[@]}"
+run_pass 1 none --drain-only "${DRIVER_ARGS[@]}"
+run_pass 0 keepalive --drain-only "${DRIVER_ARGS[@]}"
+run_pass 0 durable --skip-paced "${DRIVER_ARGS[@]}"
+echo "e2e_bench: same run; the limit; in-memory queue with the run log off, on, and"\
+  "keep-alive; durable delivery:"
+grep -E "^== pass|^\(r\) RAW|^\(a\) (DRAIN RATE|SERVICE CPU)|^\((c|d)\) " "$ROOT/driver.out"
+raw=$(sed -n 's/^(r) RAW LIMIT: \([0-9]*\).*/\1/p' "$ROOT/driver.out")
+drain=$(sed -n 's/^(a) DRAIN RATE: \([0-9]*\).*/\1/p' "$ROOT/driver.out" | head -1)
+if [[ -n $raw && -n $drain && $raw -gt 0 ]]; then
+  echo "e2e_bench: drain with the run log off is $(awk -v d="$drain" -v r="$raw" \
+    'BEGIN { printf "%.3f", d / r }') of the bare subscriber"
+fi

@@ -12,11 +12,13 @@
 //
 //   e2e_driver --redis-port P --receiver-port R --service-pid PID [--quick]
 //              [--drain-only | --skip-paced]
+//   e2e_driver --redis-port P --raw-limit [--quick]
 #include <hiredis/hiredis.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -45,6 +47,9 @@ constexpr int kQuietEndMs = 1500;         // a trial ends this long after the la
 constexpr int kKeptUpMs = 1000;           // (b): last record at most this late
 constexpr int kPipelineChunk = 500;       // commands sent before reading their replies
 constexpr int kBisectSteps = 3;           // (b): refinements after the first loss
+constexpr int64_t kRawMessages = 1000000;  // (r): messages per round, published flat out
+constexpr int kRawRounds = 3;             // (r): rounds; the best is the limit
+constexpr int kRawIdleSeconds = 3;        // (r): a round ends this long after the last receipt
 
 int64_t nowUs() {
   timespec ts;
@@ -120,6 +125,40 @@ class Publisher {
   // Publishes `count` messages of trial `trial`, paced at `rate` per second, or as
   // fast as possible when rate is 0. Returns the number published (0 on a Redis
   // failure partway).
+  // Publishes `count` messages of trial `trial` as fast as the connection takes
+  // them: the commands of one pipeline chunk are formatted once and sent again and
+  // again (the messages repeat), so that the publisher outruns any subscriber.
+  int64_t publishFormatted(int trial, int64_t count) {
+    std::string chunk;
+    for (int i = 0; i < kPipelineChunk; ++i) {
+      const std::string msg = message(trial, i);
+      char* cmd = nullptr;
+      const int len = redisFormatCommand(&cmd, "PUBLISH almTopic %b", msg.data(), msg.size());
+      if (len < 0) return 0;
+      chunk.append(cmd, static_cast<std::size_t>(len));
+      redisFreeCommand(cmd);
+    }
+    int64_t sent = 0;
+    while (sent < count) {
+      const int64_t n = std::min<int64_t>(count - sent, kPipelineChunk);
+      if (n == kPipelineChunk) {
+        redisAppendFormattedCommand(ctx_.get(), chunk.data(), chunk.size());
+      } else {
+        for (int64_t i = 0; i < n; ++i) {
+          const std::string msg = message(trial, i);
+          redisAppendCommand(ctx_.get(), "PUBLISH almTopic %b", msg.data(), msg.size());
+        }
+      }
+      for (int64_t i = 0; i < n; ++i) {
+        void* reply = nullptr;
+        if (redisGetReply(ctx_.get(), &reply) != REDIS_OK) return 0;
+        freeReplyObject(reply);
+      }
+      sent += n;
+    }
+    return sent;
+  }
+
   int64_t publish(int trial, int64_t count, int64_t rate) {
     const int64_t startUs = nowUs();
     int64_t sent = 0;
@@ -178,6 +217,37 @@ double cpuSeconds(int pid) {
     if (i == 14 || i == 15) ticks += std::strtod(field.c_str(), nullptr);
   }
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// (r) The physical limit: a bare hiredis subscriber that only counts, fed by the
+// same publisher flat out. Returns the messages it received per second, from its
+// first receipt to its last.
+double rawSubscriberRate(int redisPort, Publisher& pub, int trial, int64_t count) {
+  std::atomic<bool> subscribed{false};
+  int64_t received = 0, firstUs = 0, lastUs = 0;
+  std::thread sub([&] {
+    RedisPtr c(redisConnect("127.0.0.1", redisPort));
+    if (c == nullptr || c->err != 0) {
+      subscribed = true;
+      return;
+    }
+    void* reply = redisCommand(c.get(), "SUBSCRIBE almTopic");
+    freeReplyObject(reply);
+    timeval idle = {kRawIdleSeconds, 0};
+    redisSetTimeout(c.get(), idle);
+    subscribed = true;
+    while (received < count && redisGetReply(c.get(), &reply) == REDIS_OK) {
+      freeReplyObject(reply);
+      lastUs = nowUs();
+      if (received++ == 0) firstUs = lastUs;
+    }
+  });
+  while (!subscribed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  pub.publishFormatted(trial, count);
+  sub.join();
+  return received > 1 && lastUs > firstUs
+             ? static_cast<double>(received - 1) * 1e6 / static_cast<double>(lastUs - firstUs)
+             : 0;
 }
 
 // A field of /proc/<pid>/status such as VmHWM, in kB; -1 when absent.
@@ -244,6 +314,7 @@ int main(int argc, char** argv) {
   bool quick = false;
   bool drainOnly = false;  // only phase (a), with its CPU figure
   bool skipPaced = false;  // phases (a), (c) and (d), without the paced trials of (b)
+  bool rawLimit = false;   // only (r), with no service subscribed
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--redis-port" && i + 1 < argc) {
@@ -258,13 +329,27 @@ int main(int argc, char** argv) {
       drainOnly = true;
     } else if (a == "--skip-paced") {
       skipPaced = true;
+    } else if (a == "--raw-limit") {
+      rawLimit = true;
     } else {
       std::fprintf(stderr,
                    "usage: %s --redis-port P --receiver-port R --service-pid PID [--quick] "
-                   "[--drain-only | --skip-paced]\n",
+                   "[--drain-only | --skip-paced | --raw-limit]\n",
                    argv[0]);
       return 2;
     }
+  }
+  if (rawLimit && redisPort > 0) {
+    Publisher pub;
+    if (!pub.connect(redisPort)) return 1;
+    double best = 0;
+    for (int round = 1; round <= (quick ? 1 : kRawRounds); ++round) {
+      const double rate = rawSubscriberRate(redisPort, pub, -round, kRawMessages / (quick ? 5 : 1));
+      std::printf("(r) bare hiredis subscriber, round %d: %.0f messages/s\n", round, rate);
+      best = std::max(best, rate);
+    }
+    std::printf("(r) RAW LIMIT: %.0f one-record messages/s received\n", best);
+    return 0;
   }
   if (redisPort <= 0 || receiverPort <= 0 || servicePid <= 0) {
     std::fprintf(stderr, "e2e_driver: --redis-port, --receiver-port and --service-pid are needed\n");
@@ -294,6 +379,23 @@ int main(int argc, char** argv) {
                    w.received, w.published);
       return 1;
     }
+  }
+
+  // (c) Latency at 2,000 messages per second, first, so that the peak RSS after it
+  // is the paced one.
+  TrialResult c;
+  if (!drainOnly) {
+    c = runTrial(pub, collector, ++trial, kLatencyRate * std::max(2, kLatencySeconds / scale),
+                 kLatencyRate, servicePid);
+    const std::vector<int64_t>& lat = c.stats.latenciesUs;
+    std::printf("(c) LATENCY at %d msg/s over %zu records: p50 %.1f ms, p99 %.1f ms, max %.1f "
+                "ms (delivered %" PRId64 " of %" PRId64 ")\n",
+                kLatencyRate, lat.size(), percentile(lat, 0.50) / 1000.0,
+                percentile(lat, 0.99) / 1000.0, percentile(lat, 1.0) / 1000.0, c.received,
+                c.published);
+    std::printf("(c) SERVICE PEAK RSS while paced (VmHWM before the drain): %.1f MB\n",
+                statusKb(servicePid, "VmHWM") / 1024.0);
+    std::fflush(stdout);
   }
 
   // (a) Drain rate: publish faster than the service drains. The service's queue
@@ -370,17 +472,6 @@ int main(int argc, char** argv) {
                 statusKb(servicePid, "VmHWM") / 1024.0);
   }
   std::fflush(stdout);
-
-  // (c) Latency at 2,000 messages per second.
-  TrialResult c = runTrial(pub, collector, ++trial,
-                           kLatencyRate * std::max(2, kLatencySeconds / scale),
-                           kLatencyRate, servicePid);
-  const std::vector<int64_t>& lat = c.stats.latenciesUs;
-  std::printf("(c) LATENCY at %d msg/s over %zu records: p50 %.1f ms, p99 %.1f ms, max %.1f ms "
-              "(delivered %" PRId64 " of %" PRId64 ")\n",
-              kLatencyRate, lat.size(), percentile(lat, 0.50) / 1000.0,
-              percentile(lat, 0.99) / 1000.0, percentile(lat, 1.0) / 1000.0, c.received,
-              c.published);
 
   // (d) Memory and CPU of the service.
   const long hwm = statusKb(servicePid, "VmHWM");
