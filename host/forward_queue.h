@@ -1,7 +1,7 @@
 // ForwardQueue: where the forwarding loop takes its batches from and how it settles
 // them. One loop, one conversion and one post serve both kinds of queue:
 //   - MemoryQueue (host/memory_queue.h): PendingQueue in this process; every batch
-//     is removed once posted, whatever the outcome;
+//     leaves the queue when it is taken, whatever its post does;
 //   - StreamQueue (redis/stream_queue.h): the Redis stream of durable delivery; a
 //     batch is acknowledged only once the receiver took it, retried after failures,
 //     and set aside when the receiver rejects it.

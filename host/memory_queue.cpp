@@ -3,21 +3,14 @@
 #include "host/pending_queue.h"
 
 std::size_t MemoryQueue::take(std::vector<std::string>* batch) {
-  count_ = takeBatch(batch, &firstSeq_);
-  return count_;
+  // The batch leaves the queue now: whatever its post does, it is never taken again.
+  return popBatch(batch);
 }
 
-void MemoryQueue::removeTaken() {
-  pendingRemoveTaken(firstSeq_, count_);
-  count_ = 0;
-}
-
-void MemoryQueue::settleUnsent() { removeTaken(); }
+void MemoryQueue::settleUnsent() {}
 
 Settled MemoryQueue::settlePosted(const HttpOutcome&, const std::string&) {
-  // The batch goes whatever happened: nothing is retried.
-  removeTaken();
-  return Settled::kDone;
+  return Settled::kDone;  // nothing is retried
 }
 
 int MemoryQueue::retryPauseMs(int) const { return 0; }

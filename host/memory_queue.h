@@ -1,14 +1,12 @@
 // MemoryQueue: the forwarding loop's view of PendingQueue, as the service has it
-// without durable delivery. take() applies the count rule (takeBatch); every batch
-// is removed once posted or found empty, whatever happened: nothing is retried.
+// without durable delivery. take() applies the count rule and moves the batch out
+// of the queue (popBatch): whatever its post does, nothing is retried.
 // idle() waits kIdleSleepMs, or less when a full batch (kMaxBatch texts) is queued
 // before that: below about ten batches a second the documents are the same as
 // with a plain pause, above it no full batch waits for the timer. Main thread only
 // (it is the one waiter pendingWaitForTexts allows).
 #ifndef TARVEX_HOST_MEMORY_QUEUE_H_
 #define TARVEX_HOST_MEMORY_QUEUE_H_
-
-#include <cstdint>
 
 #include "host/forward_queue.h"
 
@@ -26,11 +24,7 @@ class MemoryQueue : public ForwardQueue {
   void idle() override;
 
  private:
-  void removeTaken();
-
-  const int idleMs_;       // longest wait of idle()
-  uint64_t firstSeq_ = 0;  // queue position of the batch taken last
-  std::size_t count_ = 0;  // its number of texts; 0 once removed
+  const int idleMs_;  // longest wait of idle()
 };
 
 #endif  // TARVEX_HOST_MEMORY_QUEUE_H_

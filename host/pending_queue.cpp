@@ -1,5 +1,6 @@
 #include "host/pending_queue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 
@@ -91,12 +92,14 @@ void pendingRemoveTaken(uint64_t firstSeq, std::size_t count) {
   dropFrontLocked(n);
 }
 
-std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq,
-                      std::size_t maxCount, bool trimByCount) {
+namespace {
+
+// The count rule: reads the size and, above kQueueTrimAbove, keeps the newest
+// kQueueKeepNewest of the texts counted (texts appended since then stay too).
+// Returns the number queued afterwards.
+std::size_t trimByCountRule() {
   std::size_t count = pendingSize();
-  if (trimByCount && count > kQueueTrimAbove) {
-    // Keep the newest kQueueKeepNewest of the texts counted above; texts appended
-    // since then stay too.
+  if (count > kQueueTrimAbove) {
     std::size_t drop = count - kQueueKeepNewest;
     {
       std::lock_guard<std::mutex> lock(PendingQueueMutex);
@@ -106,6 +109,30 @@ std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq,
     }
     metricsTextsTrimmed(drop);
   }
+  return count;
+}
+
+}  // namespace
+
+std::size_t popBatch(std::vector<std::string>* batch) {
+  std::size_t count = std::min(trimByCountRule(), kMaxBatch);
+  batch->clear();
+  if (count == 0) return 0;
+  std::lock_guard<std::mutex> lock(PendingQueueMutex);
+  if (count > PendingQueue.size()) count = PendingQueue.size();
+  batch->reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    queuedBytes -= PendingQueue[i].size();
+    batch->push_back(std::move(PendingQueue[i]));
+  }
+  PendingQueue.erase(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(count));
+  frontSeq += count;
+  return count;
+}
+
+std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq,
+                      std::size_t maxCount, bool trimByCount) {
+  std::size_t count = trimByCount ? trimByCountRule() : pendingSize();
   if (count > maxCount) count = maxCount;
   batch->clear();
   if (count == 0) return 0;

@@ -55,6 +55,11 @@ uint64_t pendingTrimmedTotal();
 std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq = nullptr,
                       std::size_t maxCount = kMaxBatch, bool trimByCount = true);
 
+// takeBatch for a caller that never gives a batch back (the in-memory forwarding
+// loop removes every batch whatever its post did): the same count rule and cap,
+// but the texts are moved out of the queue and removed at once, not copied.
+std::size_t popBatch(std::vector<std::string>* batch);
+
 // Removes the texts of a batch taken at firstSeq that are still queued (an append
 // may have dropped some of them already); newer texts are never touched.
 void pendingRemoveTaken(uint64_t firstSeq, std::size_t count);
