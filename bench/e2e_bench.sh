@@ -15,6 +15,9 @@
 # about one and a half).
 #
 # Usage: bench/e2e_bench.sh [--quick]      (BUILD_DIR=build by default)
+#   BASELINE_BIN=<another tarvex binary> bench/e2e_bench.sh
+#       also runs the first pass with that binary, in the same run, for a before and
+#       after comparison.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -93,7 +96,7 @@ run_pass() {
   esac
   rm -rf "$ROOT/log"; mkdir -p "$ROOT/log"
   redis-cli -p "$REDIS_PORT" flushall >/dev/null
-  ZQROOT=$ROOT "$BUILD_DIR/tarvex" -self >"$ROOT/tarvex.out" 2>&1 &
+  ZQROOT=$ROOT "${TARVEX_BIN:-$BUILD_DIR/tarvex}" -self >"$ROOT/tarvex.out" 2>&1 &
   TARVEX_PID=$!
   wait_for 100 subscribed || { echo "e2e_bench: tarvex did not subscribe" >&2; cat "$ROOT/tarvex.out" >&2; exit 1; }
   echo "e2e_bench: $(nproc) cores shared by redis-server, tarvex (pid $TARVEX_PID) and the driver;" \
@@ -101,7 +104,7 @@ run_pass() {
     "$([[ $setting == durable ]] && echo "durable delivery" || echo "in-memory queue");" \
     "$([[ $setting == keepalive ]] && echo "keep-alive" || echo "a connection per post");" \
     "one record per message; load $(cut -d' ' -f1-3 /proc/loadavg)"
-  echo "== pass: run log $flag, setting $setting" >>"$ROOT/driver.out"
+  echo "== pass: run log $flag, setting $setting${TARVEX_BIN:+, binary $TARVEX_BIN}" >>"$ROOT/driver.out"
   "$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --receiver-port "$RECEIVER_PORT" \
     --service-pid "$TARVEX_PID" "$@" | tee -a "$ROOT/driver.out"
   stop_pid "$TARVEX_PID"
@@ -111,6 +114,7 @@ run_pass() {
 echo "e2e_bench: the limit first, with no service subscribed; load $(cut -d' ' -f1-3 /proc/loadavg)"
 "$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --raw-limit "${DRIVER_ARGS[@]}" |
   tee -a "$ROOT/driver.out"
+if [[ -n "${BASELINE_BIN:-}" ]]; then TARVEX_BIN=$BASELINE_BIN run_pass 0 none "${DRIVER_ARGS[@]}"; fi
 run_pass 0 none "${DRIVER_ARGS[@]}"
 run_pass 1 none --drain-only "${DRIVER_ARGS[@]}"
 run_pass 0 keepalive --drain-only "${DRIVER_ARGS[@]}"
@@ -119,7 +123,8 @@ echo "e2e_bench: same run; the limit; in-memory queue with the run log off, on, 
   "keep-alive; durable delivery:"
 grep -E "^== pass|^\(r\) RAW|^\(a\) (DRAIN RATE|SERVICE CPU)|^\((c|d)\) " "$ROOT/driver.out"
 raw=$(sed -n 's/^(r) RAW LIMIT: \([0-9]*\).*/\1/p' "$ROOT/driver.out")
-drain=$(sed -n 's/^(a) DRAIN RATE: \([0-9]*\).*/\1/p' "$ROOT/driver.out" | head -1)
+drain=$(sed -n '/^== pass: run log 0, setting none$/,/^== pass/s/^(a) DRAIN RATE: \([0-9]*\).*/\1/p' \
+  "$ROOT/driver.out" | head -1)
 if [[ -n $raw && -n $drain && $raw -gt 0 ]]; then
   echo "e2e_bench: drain with the run log off is $(awk -v d="$drain" -v r="$raw" \
     'BEGIN { printf "%.3f", d / r }') of the bare subscriber"
