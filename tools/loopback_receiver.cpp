@@ -26,7 +26,22 @@ struct Connection {
   std::size_t contentLength = 0;   // announced body length
   std::string out;                 // reply bytes
   std::size_t sent = 0;            // reply bytes already written
+  bool closeAfter = false;         // the request asked for "Connection: close"
 };
+
+// True when the header block [0, end) holds "Connection: close".
+bool asksToClose(const std::string& in, std::size_t end) {
+  static const char kName[] = "\r\nconnection:";
+  const std::size_t n = sizeof(kName) - 1;
+  for (std::size_t i = 0; i + n <= end; ++i) {
+    if (in[i] == '\r' && strncasecmp(in.data() + i, kName, n) == 0) {
+      std::size_t v = i + n;
+      while (v < end && in[v] == ' ') ++v;
+      return v + 5 <= end && strncasecmp(in.data() + v, "close", 5) == 0;
+    }
+  }
+  return false;
+}
 
 // Value of Content-Length in the header block [0, end), or 0 when absent.
 std::size_t contentLengthOf(const std::string& in, std::size_t end) {
@@ -142,6 +157,14 @@ void LoopbackReceiver::run() {
     return true;
   };
 
+  // After a reply went out on a connection that stays open: wait for its next request.
+  auto resetForNextRequest = [](Connection& c) {
+    c.out.clear();
+    c.sent = 0;
+    c.bodyStart = 0;
+    c.contentLength = 0;
+  };
+
   for (;;) {
     const int n = epoll_wait(epollFd_, events, kMaxEvents, -1);
     if (n < 0) {
@@ -171,8 +194,17 @@ void LoopbackReceiver::run() {
       if (it == conns.end()) continue;
       Connection& c = it->second;
       if (!c.out.empty()) {  // writable again
-        if (flush(fd, c)) drop(fd);
-        continue;
+        if (!flush(fd, c)) continue;
+        if (c.closeAfter) {
+          drop(fd);
+          continue;
+        }
+        resetForNextRequest(c);
+        epoll_event ev;
+        std::memset(&ev, 0, sizeof(ev));
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev);
       }
       bool closed = false;
       for (;;) {
@@ -189,29 +221,39 @@ void LoopbackReceiver::run() {
           break;
         }
       }
-      if (c.bodyStart == 0) {
-        const std::size_t end = c.in.find("\r\n\r\n");
-        if (end == std::string::npos) {
-          if (closed || c.in.size() > kMaxHeaderBytes) drop(fd);
-          continue;
+      // Every complete request in the bytes received, one reply each, in turn.
+      for (;;) {
+        if (c.bodyStart == 0) {
+          const std::size_t end = c.in.find("\r\n\r\n");
+          if (end == std::string::npos) {
+            if (closed || c.in.size() > kMaxHeaderBytes) drop(fd);
+            break;
+          }
+          c.bodyStart = end + 4;
+          c.contentLength = contentLengthOf(c.in, end + 2);
+          c.closeAfter = asksToClose(c.in, end + 2);
+          if (c.contentLength > kMaxBodyBytes) {
+            drop(fd);
+            break;
+          }
         }
-        c.bodyStart = end + 4;
-        c.contentLength = contentLengthOf(c.in, end + 2);
-        if (c.contentLength > kMaxBodyBytes) {
+        if (c.in.size() - c.bodyStart < c.contentLength) {
+          if (closed) drop(fd);
+          break;
+        }
+        const std::string reply =
+            handler_(targetOf(c.in), c.in.substr(c.bodyStart, c.contentLength));
+        c.out = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
+                std::to_string(reply.size()) +
+                (c.closeAfter ? "\r\nConnection: close\r\n\r\n" : "\r\n\r\n") + reply;
+        c.in.erase(0, c.bodyStart + c.contentLength);
+        if (!flush(fd, c)) break;  // the rest once the socket is writable
+        if (c.closeAfter || (closed && c.in.empty())) {
           drop(fd);
-          continue;
+          break;
         }
+        resetForNextRequest(c);
       }
-      if (c.in.size() - c.bodyStart < c.contentLength) {
-        if (closed) drop(fd);
-        continue;
-      }
-      const std::string reply =
-          handler_(targetOf(c.in), c.in.substr(c.bodyStart, c.contentLength));
-      c.out = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
-              std::to_string(reply.size()) + "\r\nConnection: close\r\n\r\n" + reply;
-      std::string().swap(c.in);
-      if (flush(fd, c)) drop(fd);
     }
   }
 }

@@ -6,9 +6,10 @@
 // body (no chunked bodies; header block at most kMaxHeaderBytes, body at most
 // kMaxBodyBytes, otherwise the connection is dropped). The handler is called with
 // the request target and the body, on the receiver thread, and its result is sent
-// back as the body of a "200 OK" reply with Content-Length and
-// "Connection: close"; the connection is then closed. An empty result still sends
-// a reply with "Content-Length: 0".
+// back as the body of a "200 OK" reply with Content-Length. The connection stays
+// open for further requests (HTTP/1.1 keep-alive) unless the request asked for
+// "Connection: close", which the reply repeats before the connection is closed. An
+// empty result still sends a reply with "Content-Length: 0".
 //
 // start() and stop() are called from one owning thread; the handler must be
 // thread-safe with respect to whatever else reads the data it records. The
