@@ -1,13 +1,11 @@
 // SyncConfig::BuildSendLogBody: operation-log messages into the receiving platform's
 // document.
-#include <json/json.h>
-
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "config/sync_config.h"
-#include "convert/message_reader.h"
+#include "convert/message_scanner.h"
 #include "convert/platform_log_info.h"
 #include "convert/record_fields.h"
 #include "convert/utf8_to_gbk.h"
@@ -25,7 +23,7 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
     // The document text, built record by record: "[", objects separated by ",".
     std::string bodysender = "[";
     int n = 0;  // records converted so far
-    MessageReader reader;
+    MessageScanner scanner;
     Utf8ToGbk toGbk;
     PLATFORMLOGINFO sendLogData;
 
@@ -33,42 +31,41 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
       // Anything thrown while a message is worked on skips the rest of that message;
       // records already added stay whole.
       try {
-        Json::Value logJson;
-        if (!reader.parse(text, &logJson) || !logJson.isArray()) {
+        if (scanner.read(text) != MessageScanner::Outcome::kArray) {
           metricsRecordSkipped(SkipReason::kUnreadableText);
           continue;
         }
-        const Json::Value& records = logJson;
-        for (Json::ArrayIndex i = 0; i < records.size(); ++i) {
-          const Json::Value& record = records[i];
-          if (!record.isObject()) {
+        for (std::size_t i = 0; i < scanner.recordCount(); ++i) {
+          const MessageScanner::Record& record = scanner.record(i);
+          if (!record.isObject) {
             metricsRecordSkipped(SkipReason::kNotObject);
             continue;
           }
+          const std::string* const member = record.text;
 
-          const std::string classname = memberText(record, "classname");
+          const std::string& classname = member[MessageScanner::kClassname];
           if (classname != kControlClass) {
             metricsRecordSkipped(SkipReason::kNotControl);
             continue;
           }
 
-          const int32_t occurtime = decimalInt32(memberText(record, "occurtime"));
+          const int32_t occurtime = decimalInt32(member[MessageScanner::kOccurtime]);
           std::string operateTime = operateTimeText(occurtime);
-          const std::string occurms = memberText(record, "occurms");
-          const std::string devicekey = memberText(record, "devicekey");
+          const std::string& occurms = member[MessageScanner::kOccurms];
+          const std::string& devicekey = member[MessageScanner::kDevicekey];
 
-          const auto app = appSystems.find(decimalInt32(memberText(record, "appsysid")));
+          const auto app = appSystems.find(decimalInt32(member[MessageScanner::kAppsysid]));
           if (app == appSystems.end()) {
             metricsRecordSkipped(SkipReason::kUnknownAppSystem);
             continue;
           }
 
-          std::string chardesc = memberText(record, "chardesc");
+          std::string chardesc = member[MessageScanner::kChardesc];
           WriteRunLog(toGbk.convert(chardesc));
 
-          std::string userName = memberText(record, "userattr[0]");
-          std::string workstation = memberText(record, "userattr[1]");
-          const std::string groupname = memberText(record, "groupname");
+          std::string userName = member[MessageScanner::kUserName];
+          std::string workstation = member[MessageScanner::kWorkstation];
+          const std::string& groupname = member[MessageScanner::kGroupname];
 
           std::string guid = std::to_string(occurtime);
           guid += ':';
