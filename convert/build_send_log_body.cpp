@@ -1,5 +1,7 @@
 // SyncConfig::BuildSendLogBody: operation-log messages into the receiving platform's
 // document.
+#include <time.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +28,7 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
     MessageScanner scanner;
     Utf8ToGbk toGbk;
     PLATFORMLOGINFO sendLogData;
+    tzset();  // the zone of every operateTimeText below
 
     for (const std::string& text : batch) {
       // Anything thrown while a message is worked on skips the rest of that message;

@@ -27,7 +27,7 @@ std::string memberText(const Json::Value& record, const char* name) {
 std::string operateTimeText(int32_t seconds) {
   CZqTime zqTime;
   SZQ_CLOCK clock;
-  zqTime.CovertTime(seconds, &clock);
+  zqTime.CovertTimeInLastZone(seconds, &clock);
   char text[80];
   std::snprintf(text, sizeof(text), "%d-%d-%d %d:%d:%d", static_cast<int>(clock.year),
                 static_cast<int>(clock.month), static_cast<int>(clock.day),

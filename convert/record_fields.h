@@ -7,7 +7,9 @@
 // Record numbers are read with decimalInt32 (platform/decimal.h).
 //
 // operateTimeText: the local date and time of `seconds` after 1970-01-01 UTC, as
-// "%d-%d-%d %d:%d:%d" (year, month, day, hour, minute, second; no leading zeros).
+// "%d-%d-%d %d:%d:%d" (year, month, day, hour, minute, second; no leading zeros),
+// in the zone of the process's last tzset(): callers converting a batch run tzset()
+// once before it, so that a changed TZ counts from the next batch on.
 #ifndef TARVEX_CONVERT_RECORD_FIELDS_H_
 #define TARVEX_CONVERT_RECORD_FIELDS_H_
 

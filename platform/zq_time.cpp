@@ -14,9 +14,15 @@ void CZqTime::GetNow(int32_t* sec, uint16_t* ms) {
 
 void CZqTime::CovertTime(int32_t sec, SZQ_CLOCK* clock) {
   if (clock == nullptr) return;
-  std::memset(clock, 0, sizeof(*clock));
-  // Pick up a TZ that changed since the last call (cheap when unchanged).
+  // Pick up a TZ that changed since the last call. This stats the zone file, which
+  // costs more than the conversion itself.
   tzset();
+  CovertTimeInLastZone(sec, clock);
+}
+
+void CZqTime::CovertTimeInLastZone(int32_t sec, SZQ_CLOCK* clock) {
+  if (clock == nullptr) return;
+  std::memset(clock, 0, sizeof(*clock));
   time_t t = static_cast<time_t>(sec);
   struct tm tmv;
   if (localtime_r(&t, &tmv) == nullptr) return;

@@ -173,6 +173,15 @@ TEST_F(ConvertTest, FieldsAreReadAsTheReceiverExpects) {
             values(body_, "operateTime"));
 }
 
+TEST_F(ConvertTest, ZoneChangeCountsFromTheNextBatch) {
+  // The zone is looked up once per batch; nobody here calls tzset() after setenv.
+  const std::string msg = message({exampleRecord()});
+  ASSERT_EQ(1, convert({msg}));
+  setenv("TZ", "Asia/Shanghai", 1);
+  ASSERT_EQ(1, convert({msg}));
+  EXPECT_EQ((std::vector<std::string>{"2024-3-5 17:7:2"}), values(body_, "operateTime"));
+}
+
 TEST_F(ConvertTest, ElementWithOnlyClassnameNeedsCodeZeroAndEmptyStation) {
   const std::string msg = "[{\"classname\":\"Control\"}]";
   EXPECT_EQ(-1, convert({msg}));
