@@ -64,7 +64,7 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
           }
 
           std::string chardesc = member[MessageScanner::kChardesc];
-          WriteRunLog(toGbk.convert(chardesc));
+          if (runLogOn()) WriteRunLog(toGbk.convert(chardesc));
 
           std::string userName = member[MessageScanner::kUserName];
           std::string workstation = member[MessageScanner::kWorkstation];
