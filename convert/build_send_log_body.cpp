@@ -53,7 +53,8 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
           }
 
           const int32_t occurtime = decimalInt32(member[MessageScanner::kOccurtime]);
-          std::string operateTime = operateTimeText(occurtime);
+          std::string operateTime;
+          operateTimeText(occurtime, &operateTime);
           const std::string& occurms = member[MessageScanner::kOccurms];
           const std::string& devicekey = member[MessageScanner::kDevicekey];
 

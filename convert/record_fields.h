@@ -6,7 +6,8 @@
 //
 // Record numbers are read with decimalInt32 (platform/decimal.h).
 //
-// operateTimeText: the local date and time of `seconds` after 1970-01-01 UTC, as
+// operateTimeText: *out becomes the local date and time of `seconds` after
+// 1970-01-01 UTC (its buffer is reused), as
 // "%d-%d-%d %d:%d:%d" (year, month, day, hour, minute, second; no leading zeros),
 // in the zone of the process's last tzset(): callers converting a batch run tzset()
 // once before it, so that a changed TZ counts from the next batch on.
@@ -21,6 +22,6 @@
 #include "platform/decimal.h"
 
 std::string memberText(const Json::Value& record, const char* name);
-std::string operateTimeText(int32_t seconds);
+void operateTimeText(int32_t seconds, std::string* out);
 
 #endif  // TARVEX_CONVERT_RECORD_FIELDS_H_
