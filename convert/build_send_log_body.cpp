@@ -2,6 +2,7 @@
 // document.
 #include <time.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,16 +19,35 @@ namespace {
 constexpr const char* kControlClass = "Control";  // the only class converted
 constexpr const char* kEventType = "122";          // eventType of every record
 
+// Appends the decimal text of v, as std::to_string writes it.
+void appendDecimal(int32_t v, std::string* out) {
+  char digits[12];
+  std::size_t n = 0;
+  uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (v < 0) out->push_back('-');
+  while (n > 0) out->push_back(digits[--n]);
+}
+
 }  // namespace
 
 int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& body) {
   try {
     // The document text, built record by record: "[", objects separated by ",".
-    std::string bodysender = "[";
+    // Documents come out about as long as the texts they are made from.
+    std::string bodysender;
+    std::size_t textBytes = 0;
+    for (const std::string& text : batch) textBytes += text.size();
+    bodysender.reserve(textBytes + 3);
+    bodysender = "[";
     int n = 0;  // records converted so far
     MessageScanner scanner;
     Utf8ToGbk toGbk;
-    PLATFORMLOGINFO sendLogData;
+    PLATFORMLOGINFO sendLogData;  // the fields left out below stay empty
+    sendLogData.eventType = kEventType;
     tzset();  // the zone of every operateTimeText below
 
     for (const std::string& text : batch) {
@@ -53,56 +73,41 @@ int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& bo
           }
 
           const int32_t occurtime = decimalInt32(member[MessageScanner::kOccurtime]);
-          std::string operateTime;
-          operateTimeText(occurtime, &operateTime);
-          const std::string& occurms = member[MessageScanner::kOccurms];
-          const std::string& devicekey = member[MessageScanner::kDevicekey];
-
           const auto app = appSystems.find(decimalInt32(member[MessageScanner::kAppsysid]));
           if (app == appSystems.end()) {
             metricsRecordSkipped(SkipReason::kUnknownAppSystem);
             continue;
           }
 
-          std::string chardesc = member[MessageScanner::kChardesc];
+          const std::string& chardesc = member[MessageScanner::kChardesc];
           if (runLogOn()) WriteRunLog(toGbk.convert(chardesc));
 
-          std::string userName = member[MessageScanner::kUserName];
-          std::string workstation = member[MessageScanner::kWorkstation];
-          const std::string& groupname = member[MessageScanner::kGroupname];
-
-          std::string guid = std::to_string(occurtime);
-          guid += ':';
-          guid += occurms;
-          guid += ':';
-          guid += devicekey;
-          guid += ':';
-          guid += classname;
-
-          const auto station = stations.find(groupname);
+          const auto station = stations.find(member[MessageScanner::kGroupname]);
           if (station == stations.end()) {
             metricsRecordSkipped(SkipReason::kUnknownStation);
             continue;
           }
 
-          // Every field is assigned, so nothing carries over between records.
-          sendLogData.lineId = station->second.lineId;
-          sendLogData.stationId = station->second.stationId;
-          sendLogData.operateTime = std::move(operateTime);
-          sendLogData.operator_.clear();
-          sendLogData.userShortName.clear();
-          sendLogData.userName = std::move(userName);
-          sendLogData.roleName.clear();
-          sendLogData.workstation = std::move(workstation);
-          sendLogData.major = app->second;
-          sendLogData.subSystem.clear();
-          sendLogData.eventType = kEventType;
-          sendLogData.guid = std::move(guid);
-          sendLogData.target.clear();
-          sendLogData.description = std::move(chardesc);
-          sendLogData.result.clear();
-          sendLogData.lineName = station->second.lineDesc;
-          sendLogData.stationName = station->second.stationDesc;
+          // The fields that differ between records, written into the buffers of the
+          // last record; the constant ones were set before the loop.
+          operateTimeText(occurtime, &sendLogData.operateTime);
+          sendLogData.userName.assign(member[MessageScanner::kUserName]);
+          sendLogData.workstation.assign(member[MessageScanner::kWorkstation]);
+          sendLogData.description.assign(chardesc);
+          std::string& guid = sendLogData.guid;
+          guid.clear();
+          appendDecimal(occurtime, &guid);
+          guid += ':';
+          guid += member[MessageScanner::kOccurms];
+          guid += ':';
+          guid += member[MessageScanner::kDevicekey];
+          guid += ':';
+          guid += classname;
+          sendLogData.lineId.assign(station->second.lineId);
+          sendLogData.stationId.assign(station->second.stationId);
+          sendLogData.major.assign(app->second);
+          sendLogData.lineName.assign(station->second.lineDesc);
+          sendLogData.stationName.assign(station->second.stationDesc);
 
           const std::size_t before = bodysender.size();
           try {
