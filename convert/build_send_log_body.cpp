@@ -2,6 +2,7 @@
 // document.
 #include <time.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr const char* kControlClass = "Control";  // the only class converted
 constexpr const char* kEventType = "122";          // eventType of every record
+constexpr std::size_t kMaxReserve = 4u << 20;      // bytes reserved up front at most
 
 // Appends the decimal text of v, as std::to_string writes it.
 void appendDecimal(int32_t v, std::string* out) {
@@ -37,11 +39,12 @@ void appendDecimal(int32_t v, std::string* out) {
 int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& body) {
   try {
     // The document text, built record by record: "[", objects separated by ",".
-    // Documents come out about as long as the texts they are made from.
+    // Documents come out about as long as the texts they are made from; past the
+    // cap the string grows as it needs to.
     std::string bodysender;
     std::size_t textBytes = 0;
     for (const std::string& text : batch) textBytes += text.size();
-    bodysender.reserve(textBytes + 3);
+    bodysender.reserve(std::min(textBytes, kMaxReserve) + 3);
     bodysender = "[";
     int n = 0;  // records converted so far
     MessageScanner scanner;
