@@ -2,7 +2,8 @@
 //
 // memberText: the member `name` of `record` as text. A string gives its bytes
 // unchanged; a number gives its decimal text; a missing member, null, a Boolean,
-// an array or an object give "". `record` must be an object. Never throws.
+// an array or an object give "". `record` must be an object. Never throws. With
+// MessageReader, the reference for MessageScanner's member texts.
 //
 // Record numbers are read with decimalInt32 (platform/decimal.h).
 //
