@@ -3,7 +3,7 @@
 //
 // The constructor loads the file (a missing file gives an empty URL, the run log
 // off and empty dictionaries). The URL and dictionaries never change afterwards;
-// logFlag, flagReadTime and logSeq change only through WriteRunLog. Used on the
+// logFlag, flagReadTime and logSeq change only through runLogOn and WriteRunLog. Used on the
 // main thread only; not thread-safe.
 #ifndef TARVEX_CONFIG_SYNC_CONFIG_H_
 #define TARVEX_CONFIG_SYNC_CONFIG_H_
@@ -47,6 +47,10 @@ class SyncConfig {
   // switch from the file at most every 30 s. Returns 1 when a line was written, 0
   // when the switch is off.
   int WriteRunLog(std::string text);
+
+  // The switch as WriteRunLog sees it (re-read the same way): true when a line
+  // would be written now. Lets callers skip making a text nobody writes.
+  bool runLogOn();
 
   // Converts a batch of operation-log message texts into the receiving platform's
   // JSON document. Returns 1 and replaces `body` when at least one record came out;

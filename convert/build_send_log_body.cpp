@@ -1,13 +1,15 @@
 // SyncConfig::BuildSendLogBody: operation-log messages into the receiving platform's
 // document.
-#include <json/json.h>
+#include <time.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "config/sync_config.h"
-#include "convert/message_reader.h"
+#include "convert/message_scanner.h"
 #include "convert/platform_log_info.h"
 #include "convert/record_fields.h"
 #include "convert/utf8_to_gbk.h"
@@ -17,91 +19,98 @@ namespace {
 
 constexpr const char* kControlClass = "Control";  // the only class converted
 constexpr const char* kEventType = "122";          // eventType of every record
+constexpr std::size_t kMaxReserve = 4u << 20;      // bytes reserved up front at most
+
+// Appends the decimal text of v, as std::to_string writes it.
+void appendDecimal(int32_t v, std::string* out) {
+  char digits[12];
+  std::size_t n = 0;
+  uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (v < 0) out->push_back('-');
+  while (n > 0) out->push_back(digits[--n]);
+}
 
 }  // namespace
 
 int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& body) {
   try {
     // The document text, built record by record: "[", objects separated by ",".
-    std::string bodysender = "[";
+    // Documents come out about as long as the texts they are made from; past the
+    // cap the string grows as it needs to.
+    std::string bodysender;
+    std::size_t textBytes = 0;
+    for (const std::string& text : batch) textBytes += text.size();
+    bodysender.reserve(std::min(textBytes, kMaxReserve) + 3);
+    bodysender = "[";
     int n = 0;  // records converted so far
-    MessageReader reader;
+    MessageScanner scanner;
     Utf8ToGbk toGbk;
-    PLATFORMLOGINFO sendLogData;
+    PLATFORMLOGINFO sendLogData;  // the fields left out below stay empty
+    sendLogData.eventType = kEventType;
+    tzset();  // the zone of every operateTimeText below
 
     for (const std::string& text : batch) {
       // Anything thrown while a message is worked on skips the rest of that message;
       // records already added stay whole.
       try {
-        Json::Value logJson;
-        if (!reader.parse(text, &logJson) || !logJson.isArray()) {
+        if (scanner.read(text) != MessageScanner::Outcome::kArray) {
           metricsRecordSkipped(SkipReason::kUnreadableText);
           continue;
         }
-        const Json::Value& records = logJson;
-        for (Json::ArrayIndex i = 0; i < records.size(); ++i) {
-          const Json::Value& record = records[i];
-          if (!record.isObject()) {
+        for (std::size_t i = 0; i < scanner.recordCount(); ++i) {
+          const MessageScanner::Record& record = scanner.record(i);
+          if (!record.isObject) {
             metricsRecordSkipped(SkipReason::kNotObject);
             continue;
           }
+          const std::string* const member = record.text;
 
-          const std::string classname = memberText(record, "classname");
+          const std::string& classname = member[MessageScanner::kClassname];
           if (classname != kControlClass) {
             metricsRecordSkipped(SkipReason::kNotControl);
             continue;
           }
 
-          const int32_t occurtime = decimalInt32(memberText(record, "occurtime"));
-          std::string operateTime = operateTimeText(occurtime);
-          const std::string occurms = memberText(record, "occurms");
-          const std::string devicekey = memberText(record, "devicekey");
-
-          const auto app = appSystems.find(decimalInt32(memberText(record, "appsysid")));
+          const int32_t occurtime = decimalInt32(member[MessageScanner::kOccurtime]);
+          const auto app = appSystems.find(decimalInt32(member[MessageScanner::kAppsysid]));
           if (app == appSystems.end()) {
             metricsRecordSkipped(SkipReason::kUnknownAppSystem);
             continue;
           }
 
-          std::string chardesc = memberText(record, "chardesc");
-          WriteRunLog(toGbk.convert(chardesc));
+          const std::string& chardesc = member[MessageScanner::kChardesc];
+          if (runLogOn()) WriteRunLog(toGbk.convert(chardesc));
 
-          std::string userName = memberText(record, "userattr[0]");
-          std::string workstation = memberText(record, "userattr[1]");
-          const std::string groupname = memberText(record, "groupname");
-
-          std::string guid = std::to_string(occurtime);
-          guid += ':';
-          guid += occurms;
-          guid += ':';
-          guid += devicekey;
-          guid += ':';
-          guid += classname;
-
-          const auto station = stations.find(groupname);
+          const auto station = stations.find(member[MessageScanner::kGroupname]);
           if (station == stations.end()) {
             metricsRecordSkipped(SkipReason::kUnknownStation);
             continue;
           }
 
-          // Every field is assigned, so nothing carries over between records.
-          sendLogData.lineId = station->second.lineId;
-          sendLogData.stationId = station->second.stationId;
-          sendLogData.operateTime = std::move(operateTime);
-          sendLogData.operator_.clear();
-          sendLogData.userShortName.clear();
-          sendLogData.userName = std::move(userName);
-          sendLogData.roleName.clear();
-          sendLogData.workstation = std::move(workstation);
-          sendLogData.major = app->second;
-          sendLogData.subSystem.clear();
-          sendLogData.eventType = kEventType;
-          sendLogData.guid = std::move(guid);
-          sendLogData.target.clear();
-          sendLogData.description = std::move(chardesc);
-          sendLogData.result.clear();
-          sendLogData.lineName = station->second.lineDesc;
-          sendLogData.stationName = station->second.stationDesc;
+          // The fields that differ between records, written into the buffers of the
+          // last record; the constant ones were set before the loop.
+          operateTimeText(occurtime, &sendLogData.operateTime);
+          sendLogData.userName.assign(member[MessageScanner::kUserName]);
+          sendLogData.workstation.assign(member[MessageScanner::kWorkstation]);
+          sendLogData.description.assign(chardesc);
+          std::string& guid = sendLogData.guid;
+          guid.clear();
+          appendDecimal(occurtime, &guid);
+          guid += ':';
+          guid += member[MessageScanner::kOccurms];
+          guid += ':';
+          guid += member[MessageScanner::kDevicekey];
+          guid += ':';
+          guid += classname;
+          sendLogData.lineId.assign(station->second.lineId);
+          sendLogData.stationId.assign(station->second.stationId);
+          sendLogData.major.assign(app->second);
+          sendLogData.lineName.assign(station->second.lineDesc);
+          sendLogData.stationName.assign(station->second.stationDesc);
 
           const std::size_t before = bodysender.size();
           try {

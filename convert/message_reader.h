@@ -1,4 +1,7 @@
-// MessageReader: parses operation-log message texts as strict JSON.
+// MessageReader: parses operation-log message texts as strict JSON into a JsonCpp
+// tree. The conversion reads texts with MessageScanner, which is held to this
+// reader's results (with memberText) by fuzz/json_reader_diff_fuzz.cpp and
+// tests/message_scanner_test.cpp; this reader is their reference.
 //
 // Strict means: the root is an array or an object, and there are no comments
 // anywhere (any "/" outside a string literal refuses the text). Text after a

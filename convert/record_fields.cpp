@@ -1,6 +1,5 @@
 #include "convert/record_fields.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/zq_time.h"
@@ -24,14 +23,36 @@ std::string memberText(const Json::Value& record, const char* name) {
   }
 }
 
-std::string operateTimeText(int32_t seconds) {
+namespace {
+
+// Appends the decimal digits of v, without leading zeros.
+void appendDecimal(unsigned v, std::string* out) {
+  char digits[10];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (n > 0) out->push_back(digits[--n]);
+}
+
+}  // namespace
+
+void operateTimeText(int32_t seconds, std::string* out) {
   CZqTime zqTime;
   SZQ_CLOCK clock;
-  zqTime.CovertTime(seconds, &clock);
-  char text[80];
-  std::snprintf(text, sizeof(text), "%d-%d-%d %d:%d:%d", static_cast<int>(clock.year),
-                static_cast<int>(clock.month), static_cast<int>(clock.day),
-                static_cast<int>(clock.hour), static_cast<int>(clock.minute),
-                static_cast<int>(clock.second));
-  return text;
+  zqTime.CovertTimeInLastZone(seconds, &clock);
+  // "%d-%d-%d %d:%d:%d" by hand: the formatted print cost more than the clock.
+  out->clear();
+  appendDecimal(clock.year, out);
+  out->push_back('-');
+  appendDecimal(clock.month, out);
+  out->push_back('-');
+  appendDecimal(clock.day, out);
+  out->push_back(' ');
+  appendDecimal(clock.hour, out);
+  out->push_back(':');
+  appendDecimal(clock.minute, out);
+  out->push_back(':');
+  appendDecimal(clock.second, out);
 }

@@ -12,7 +12,7 @@ constexpr int32_t kMaxRunLogSeq = 10000;      // last line number before startin
 
 }  // namespace
 
-int SyncConfig::WriteRunLog(std::string text) {
+bool SyncConfig::runLogOn() {
   const int64_t now = nowCalendarSeconds();
   // Signed difference, computed without overflow: a clock set back gives a
   // negative value and no re-read until it has passed the last re-read again.
@@ -23,7 +23,11 @@ int SyncConfig::WriteRunLog(std::string text) {
     logFlag = iniInt32(getIni.readNumber("synLogFlag", "Flag", "0"));
     flagReadTime = nowCalendarSeconds();
   }
-  if (logFlag == 0) return 0;
+  return logFlag != 0;
+}
+
+int SyncConfig::WriteRunLog(std::string text) {
+  if (!runLogOn()) return 0;
 
   if (logSeq > kMaxRunLogSeq) logSeq = 0;
   // The text is an argument, never the format: its percent signs stay as they are.

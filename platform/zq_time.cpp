@@ -3,43 +3,7 @@
 #include <sys/time.h>
 #include <time.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <string>
-
-namespace {
-
-// tzset() reads the zone file again on every call (a stat of /etc/localtime at
-// least), which cost about a tenth of the service's CPU while converting. It is
-// called when TZ changed since the last call, and otherwise at most once per
-// kZoneRecheckMs, so that a new /etc/localtime is still noticed.
-constexpr int64_t kZoneRecheckMs = 1000;
-
-std::mutex zoneMutex;
-// Guarded by zoneMutex:
-bool zoneRead = false;   // tzset() ran at least once
-bool zoneHadTz = false;  // TZ was set at that call
-std::string zoneTz;      // ... to this text
-int64_t zoneReadMs = 0;  // steady ms of that call
-
-void refreshZone() {
-  const char* tz = std::getenv("TZ");
-  const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-  std::lock_guard<std::mutex> lock(zoneMutex);
-  const bool sameTz = (tz != nullptr) == zoneHadTz && (tz == nullptr || zoneTz == tz);
-  if (zoneRead && sameTz && nowMs - zoneReadMs < kZoneRecheckMs) return;
-  tzset();
-  zoneRead = true;
-  zoneHadTz = tz != nullptr;
-  zoneTz = tz != nullptr ? tz : "";
-  zoneReadMs = nowMs;
-}
-
-}  // namespace
 
 void CZqTime::GetNow(int32_t* sec, uint16_t* ms) {
   struct timeval tv;
@@ -50,8 +14,15 @@ void CZqTime::GetNow(int32_t* sec, uint16_t* ms) {
 
 void CZqTime::CovertTime(int32_t sec, SZQ_CLOCK* clock) {
   if (clock == nullptr) return;
+  // Pick up a TZ that changed since the last call. This stats the zone file, which
+  // costs more than the conversion itself.
+  tzset();
+  CovertTimeInLastZone(sec, clock);
+}
+
+void CZqTime::CovertTimeInLastZone(int32_t sec, SZQ_CLOCK* clock) {
+  if (clock == nullptr) return;
   std::memset(clock, 0, sizeof(*clock));
-  refreshZone();
   time_t t = static_cast<time_t>(sec);
   struct tm tmv;
   if (localtime_r(&t, &tmv) == nullptr) return;

@@ -32,7 +32,12 @@ class CZqTime {
 
   // Fills *clock with the host's local date and time (honouring TZ) of the instant
   // `sec` seconds after 1970-01-01 UTC. Negative values are dates before 1970.
+  // Checks TZ (and the zone file it names) for changes on every call.
   void CovertTime(int32_t sec, SZQ_CLOCK* clock);
+
+  // Like CovertTime, in the zone found by the last tzset() of the process (which
+  // CovertTime runs): for many conversions in a row, after one tzset().
+  void CovertTimeInLastZone(int32_t sec, SZQ_CLOCK* clock);
 };
 
 #endif  // TARVEX_PLATFORM_ZQ_TIME_H_

@@ -160,17 +160,29 @@ TEST_F(ConvertTest, FieldsAreReadAsTheReceiverExpects) {
                                  with(r, "occurtime", "abc"),
                                  with(r, "occurtime", " -17x"),
                                  with(r, "occurtime", "99999999999"),
+                                 with(r, "occurtime", "-99999999999"),
                                  with(r, "groupname", " ST07"),
                                  with(r, "classname", "CONTROL")})}));
   EXPECT_EQ((std::vector<std::string>{"1709629622:250:DEV.0042:Control",
                                       "1709629622:250:DEV.0042:Control",
                                       "0:250:DEV.0042:Control",
                                       "-17:250:DEV.0042:Control",
-                                      "2147483647:250:DEV.0042:Control"}),
+                                      "2147483647:250:DEV.0042:Control",
+                                      "-2147483648:250:DEV.0042:Control"}),
             values(body_, "guid"));
   EXPECT_EQ((std::vector<std::string>{"2024-3-5 9:7:2", "2024-3-5 9:7:2", "1970-1-1 0:0:0",
-                                      "1969-12-31 23:59:43", "2038-1-19 3:14:7"}),
+                                      "1969-12-31 23:59:43", "2038-1-19 3:14:7",
+                                      "1901-12-13 20:45:52"}),
             values(body_, "operateTime"));
+}
+
+TEST_F(ConvertTest, ZoneChangeCountsFromTheNextBatch) {
+  // The zone is looked up once per batch; nobody here calls tzset() after setenv.
+  const std::string msg = message({exampleRecord()});
+  ASSERT_EQ(1, convert({msg}));
+  setenv("TZ", "Asia/Shanghai", 1);
+  ASSERT_EQ(1, convert({msg}));
+  EXPECT_EQ((std::vector<std::string>{"2024-3-5 17:7:2"}), values(body_, "operateTime"));
 }
 
 TEST_F(ConvertTest, ElementWithOnlyClassnameNeedsCodeZeroAndEmptyStation) {
