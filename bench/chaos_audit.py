@@ -265,6 +265,9 @@ def audit(run):
                 why_not.append("%s: %s" % (role, k.replace("_", " ")))
     if not published:
         why_not.append("nothing was published")
+    harness = [e["error"] for e in ev if e["ev"] == "failed"]
+    if harness:
+        why_not.append("harness error: " + "; ".join(harness))
 
     return dict(
         durable=durable, seed=start.get("seed"), minutes=start.get("minutes"),

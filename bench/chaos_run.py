@@ -231,6 +231,11 @@ class Harness:
         self.wait(lambda: one_command(port, "PING") == "PONG", 10, "sentinel %d" % port)
 
     @staticmethod
+    def linked(port):
+        info = one_command(port, "INFO", "replication")
+        return isinstance(info, str) and "master_link_status:up" in info
+
+    @staticmethod
     def synced_replicas(sentinel):
         r = one_command(sentinel, "SENTINEL", "replicas", "mymaster")
         if not isinstance(r, list):
@@ -384,6 +389,12 @@ class Harness:
         return dict(), lambda: self.set_receiver("ok"), 20 if mode == "stall" else r.uniform(10, 30)
 
     def faults(self, first_at, last_at):
+        try:
+            self.fault_loop(first_at, last_at)
+        except Exception as e:  # noqa: BLE001 - logged; the audit fails the run
+            self.ev("failed", error="fault schedule: %r" % e)
+
+    def fault_loop(self, first_at, last_at):
         t = first_at
         while not self.stopping.is_set():
             if self.stopping.wait(max(0, t - time.time())) or time.time() >= last_at:
@@ -407,9 +418,11 @@ class Harness:
             if heal is not None:
                 self.stopping.wait(duration)
                 try:
-                    extra = heal() or {}
+                    extra = heal()
+                    extra = extra if isinstance(extra, dict) else {}
                 except Exception as e:  # noqa: BLE001 - a failed heal is logged, the run goes on
                     extra = dict(error=str(e))
+                    self.ev("failed", error="heal of %s: %s" % (kind, e))
                 self.ev("heal", id=fid, kind=kind, **extra)
             else:
                 self.ev("heal", id=fid, kind=kind)
@@ -431,7 +444,8 @@ class Harness:
         for p in SENTINEL_PORTS:
             self.start_sentinel(p)
         self.wait(lambda: self.master() == DATA_PORTS[0], 20, "Sentinels")
-        # Copies start once every Sentinel knows both replicas and both are in sync.
+        # Copies start once both replicas are in sync and every Sentinel knows them.
+        self.wait(lambda: all(self.linked(p) for p in DATA_PORTS[1:]), 60, "replica sync")
         self.wait(lambda: all(self.synced_replicas(p) == 2 for p in SENTINEL_PORTS), 60,
                   "replicas known to the Sentinels")
         self.procs.append(Proc([PY, os.path.join(HERE, "chaos_peers.py"), "receiver",
