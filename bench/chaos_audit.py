@@ -338,26 +338,32 @@ def picture(run, a, path):
                                    gridspec_kw=dict(height_ratios=[1, 2]))
     copies = sorted({e["copy"] for e in run["events"] if e["ev"] == "spawn"})
     roles = [e for e in run["events"] if e["ev"] == "role"]
-    colour = {"owner": "tab:green", "standby": "tab:blue"}
+    colour = {"owner": "tab:green", "standby": "tab:blue", None: "black"}
     for i, c in enumerate(copies):
         for e, nxt in zip(roles, roles[1:] + [dict(t=t0 + end)]):
-            r = e["roles"].get(c)
+            r = e["roles"].get(c, "down")
             if r in colour:
                 ax1.broken_barh([(e["t"] - t0, nxt["t"] - e["t"])], (i - 0.35, 0.7),
                                 color=colour[r], alpha=0.9 if r == "owner" else 0.3)
     ax1.set_yticks(range(len(copies)))
     ax1.set_yticklabels(copies)
-    ax1.set_title("role per copy (green owner, blue standby), fault windows shaded")
+    ax1.set_ylim(-0.5, len(copies) + 0.6)
+    ax1.set_title("role per copy: green owner, blue standby, grey not answering, blank down; "
+                  "faults shaded", fontsize=9)
     for ax in (ax1, ax2):
         for f in a["faults"]:
             ax.axvspan(f["start"], max(f["end"], f["start"] + 1), color="tab:orange", alpha=0.15)
     for f in a["faults"]:
-        ax1.text(f["start"], len(copies) - 0.4, f["kind"], rotation=60, fontsize=7, va="bottom")
+        ax1.text(f["start"], len(copies) - 0.45, f["kind"].replace("receiver_", "rcv_"),
+                 fontsize=7, va="bottom")
     per_s = collections.Counter()
     for t, _, st, seqs in run["posts"]:
         if st == "200":
             per_s[int(t - t0)] += len(seqs)
-    xs = sorted(per_s)
+    pub_s = collections.Counter(int(t - t0) for t, _, rep, _ in run["publish"]
+                                if rep not in ("E", "U"))
+    xs = list(range(int(end) + 1))
+    ax2.plot(xs, [pub_s[x] for x in xs], lw=0.6, color="grey", label="records published per second")
     ax2.plot(xs, [per_s[x] for x in xs], lw=0.8, label="records delivered per second")
     lost = [x["t"] for x in a["lost_records"]]
     if lost:
