@@ -12,14 +12,17 @@
 # Needs root (namespaces, nftables, per-copy uids 61001..61003).
 #
 # Usage: bench/chaos.sh --minutes M --durable 0|1 --seed N [--asan] [--out DIR]
-#                       [--rate R]
+#                       [--rate R] [--faults KIND,KIND...]
 #   --asan  the copies run from build-asan (-DTARVEX_SANITIZE=address,undefined)
+#   --faults draw only from these kinds (kill_owner, stop_owner, kill_master,
+#           kill_replica, kill_sentinel, blackhole, receiver_refuse, receiver_500,
+#           receiver_stall, receiver_reset); default all
 #   --out   where the logs, audit.txt, audit.json and timeline.png go
 #           (default: a new /tmp/tarvex-chaos.XXXXXX)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-MINUTES="" DURABLE="" SEED="" ASAN=0 OUT="" RATE=200
+MINUTES="" DURABLE="" SEED="" ASAN=0 OUT="" RATE=200 FAULTS=""
 while (($#)); do
   case $1 in
     --minutes) MINUTES=$2; shift 2 ;;
@@ -28,11 +31,12 @@ while (($#)); do
     --asan) ASAN=1; shift ;;
     --out) OUT=$2; shift 2 ;;
     --rate) RATE=$2; shift 2 ;;
+    --faults) FAULTS=$2; shift 2 ;;
     *) echo "chaos: unknown argument $1" >&2; exit 2 ;;
   esac
 done
 if [[ -z $MINUTES || -z $DURABLE || -z $SEED ]]; then
-  sed -n '14,18p' "$0" >&2
+  sed -n '14,21p' "$0" >&2
   exit 2
 fi
 [[ $(id -u) -eq 0 ]] || { echo "chaos: needs root" >&2; exit 2; }
@@ -49,6 +53,7 @@ if [[ -z ${TARVEX_CHAOS_NETNS:-} ]]; then
   OUT=$(cd "$OUT" && pwd)
   chmod 755 "$OUT"
   args=(--minutes "$MINUTES" --durable "$DURABLE" --seed "$SEED" --rate "$RATE" --out "$OUT")
+  [[ -n $FAULTS ]] && args+=(--faults "$FAULTS")
   ((ASAN)) && args+=(--asan)
   TARVEX_CHAOS_NETNS=1 TARVEX_CHAOS_BIN="$PWD/$BUILD_DIR/tarvex" exec unshare -n -- "$0" "${args[@]}"
 fi
@@ -58,7 +63,7 @@ ip link set lo up
 echo "chaos: $MINUTES min, durable $DURABLE, seed $SEED, asan $ASAN; logs in $OUT"
 rc=0
 /usr/bin/python3 bench/chaos_run.py --minutes "$MINUTES" --durable "$DURABLE" --seed "$SEED" \
-  --asan "$ASAN" --rate "$RATE" --binary "$TARVEX_CHAOS_BIN" --out "$OUT" &
+  --asan "$ASAN" --rate "$RATE" --faults "$FAULTS" --binary "$TARVEX_CHAOS_BIN" --out "$OUT" &
 RUN_PID=$!
 # The harness stops everything it started, by pid, when it gets TERM.
 trap 'kill -TERM "$RUN_PID" 2>/dev/null || true' INT TERM

@@ -9,6 +9,7 @@ A record is published when its PUBLISH got a reply; it is delivered when a post 
 its guid was answered 200. Each record that was published and never delivered is lost,
 and is put down to the first of:
   gap          its reach was 0: no copy subscribed anywhere when it was published
+               (or it came up to 1 s before such a window: reach is sampled)
   failed post  it was in a post answered 500, reset or stalled, or published while a
                receiver fault was on (or up to 30 s after)
   takeover     published while the owner was killed, stopped or cut off, or while the
@@ -43,6 +44,7 @@ GAP_LINE = re.compile(r"subscription gap from (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) t
 OWNER_FAULTS = ("kill_owner", "stop_owner")
 RECEIVER_FAULTS = ("receiver_refuse", "receiver_500", "receiver_stall", "receiver_reset")
 AFTER_S = 30.0  # how long after a heal a fault is still held to blame
+EDGE_S = 1.0    # before a gap window, reach may still count a subscriber just lost
 
 
 def utc(text):
@@ -149,7 +151,11 @@ def audit(run):
         owner_cut = f["kind"] in OWNER_FAULTS or (f["kind"] == "blackhole" and f.get("owner"))
         if not owner_cut:
             continue
-        nxt = next(((t, c) for t, c in ok_posts if t > f["start"] and c != f.get("copy")), None)
+        # Killed or stopped, the owner posts nothing until a copy owns the work again
+        # (which may be itself, restarted or resumed); cut off, it may go on posting
+        # what it holds, so only another copy counts.
+        nxt = next(((t, c) for t, c in ok_posts if t > f["start"] and
+                    (f["kind"] in OWNER_FAULTS or c != f.get("copy"))), None)
         takeovers.append(dict(fault=f["id"], kind=f["kind"], copy=f.get("copy"),
                               new_owner=nxt[1] if nxt else None,
                               seconds=round(nxt[0] - f["start"], 1) if nxt else None))
@@ -173,12 +179,14 @@ def audit(run):
     for s in lost:
         t, reach = published[s]
         cause, where = None, None
-        if reach == 0:
+        # Reach is sampled every 200 ms: a record published just before a window began
+        # may have been counted for a subscriber already gone.
+        w = next((w for w in gap_windows if w["start"] - EDGE_S <= t <= w["end"]), None)
+        if reach == 0 or w is not None:
             cause = "gap"
-            for w in gap_windows:
-                if w["start"] <= t <= w["end"]:
-                    w["lost"] += 1
-                    where = "gap@%.0f" % (w["start"] - t0)
+            if w is not None:
+                w["lost"] += 1
+                where = "gap@%.0f%s" % (w["start"] - t0, "" if reach == 0 else " (edge)")
         elif s in failed_posts:
             cause, where = "failed post", "post answered %s" % failed_posts[s]
         else:

@@ -186,6 +186,11 @@ class Harness:
         self.out = args.out
         self.binary = args.binary
         self.rng = random.Random(args.seed)
+        self.kinds = args.faults.split(",") if args.faults else list(self.FAULTS)
+        unknown = set(self.kinds) - set(self.FAULTS)
+        if unknown:
+            raise SystemExit("chaos_run: unknown fault kind(s) %s; known: %s"
+                             % (",".join(sorted(unknown)), ",".join(self.FAULTS)))
         self.stopping = threading.Event()
         self.procs = []                # every Proc but the copies
         self.nodes = {}                # data port -> Proc
@@ -399,7 +404,7 @@ class Harness:
         while not self.stopping.is_set():
             if self.stopping.wait(max(0, t - time.time())) or time.time() >= last_at:
                 return
-            kinds = list(self.FAULTS)
+            kinds = list(self.kinds)
             self.rng.shuffle(kinds)
             started = None
             for kind in kinds:
@@ -505,6 +510,7 @@ def main():
     ap.add_argument("--asan", type=int, default=0)
     ap.add_argument("--rate", type=float, default=200)
     ap.add_argument("--run-log", type=int, default=0)
+    ap.add_argument("--faults", default="", help="comma-separated kinds to draw from")
     ap.add_argument("--binary", required=True)
     ap.add_argument("--out", required=True)
     args = ap.parse_args()
