@@ -287,7 +287,7 @@ def audit(run):
         duplicated=sum(1 for s in deliveries if len(deliveries[s]) > 1),
         duplicate_deliveries=len(dup_times),
         largest_duplicate_burst_per_s=max(dup_per_second.values()) if dup_per_second else 0,
-        lost=len(lost), lost_by_cause=dict(causes), lost_records=lost_detail[:2000],
+        lost=len(lost), lost_by_cause=dict(causes), lost_records=lost_detail[:50000],
         gap_windows=gap_windows, gaps_reported=run["gaps"],
         overlap_seconds=len(both), longest_overlap_s=longest_run(both),
         takeovers=takeovers, posting_changes=changes,
