@@ -274,6 +274,8 @@ def audit(run):
                 why_not.append("%s: %s" % (role, k.replace("_", " ")))
     if not published:
         why_not.append("nothing was published")
+    if any(e["ev"] == "interrupted" for e in ev):
+        why_not.append("the run was interrupted before its drain")
     harness = [e["error"] for e in ev if e["ev"] == "failed"]
     if harness:
         why_not.append("harness error: " + "; ".join(harness))
