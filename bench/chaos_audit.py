@@ -172,6 +172,12 @@ def audit(run):
         gap_windows.append(dict(start=w0, end=w1, seconds=round(w1 - w0, 3),
                                 reported_by=reporters, lost=0))
 
+    # Gaps a copy reported while nothing was being published (the channel idle).
+    pub_times = sorted(t for t, _, _, _ in run["publish"])
+    idle_gaps = sum(1 for g in run["gaps"]
+                    if bisect.bisect_left(pub_times, g["start"] - 3) ==
+                    bisect.bisect_right(pub_times, g["end"] + 1))
+
     # ---- each loss, attributed
     lost = sorted(s for s in published if s not in deliveries)
     causes = collections.Counter()
@@ -290,7 +296,7 @@ def audit(run):
         duplicate_deliveries=len(dup_times),
         largest_duplicate_burst_per_s=max(dup_per_second.values()) if dup_per_second else 0,
         lost=len(lost), lost_by_cause=dict(causes), lost_records=lost_detail[:50000],
-        gap_windows=gap_windows, gaps_reported=run["gaps"],
+        gap_windows=gap_windows, gaps_reported=run["gaps"], gaps_on_idle_channel=idle_gaps,
         overlap_seconds=len(both), longest_overlap_s=longest_run(both),
         takeovers=takeovers, posting_changes=changes,
         faults=[dict(id=f["id"], kind=f["kind"], start=round(f["start"] - t0, 1),
@@ -317,7 +323,8 @@ def table(a):
     rows.append(("gap windows (reach 0)", "%d, %d with losses, %d of those reported" % (
         len(a["gap_windows"]), sum(1 for w in a["gap_windows"] if w["lost"]),
         sum(1 for w in a["gap_windows"] if w["lost"] and w["reported_by"]))))
-    rows.append(("gaps reported by copies", len(a["gaps_reported"])))
+    rows.append(("gaps reported by copies", "%d (%d while nothing was published)" % (
+        len(a["gaps_reported"]), a["gaps_on_idle_channel"])))
     rows.append(("two copies posting", "%d s, longest %d s" % (
         a["overlap_seconds"], a["longest_overlap_s"])))
     rows.append(("takeovers (fault -> new owner's first post)", ", ".join(
