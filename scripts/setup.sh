@@ -10,6 +10,7 @@ PACKAGES=(
   redis-server redis-sentinel redis-tools
   util-linux
   nftables iproute2
+  python3-matplotlib
   libssl-dev openssl
   libmicrohttpd-dev libsystemd-dev
 )
