@@ -2,6 +2,7 @@
 
 #include <hiredis/hiredis.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -49,6 +50,27 @@ std::size_t queueControlTexts(const redisReply* reply) {
   return queued;
 }
 
+namespace {
+
+// True when the last read on c failed only because the read time-out elapsed with
+// nothing received; the error is then cleared, so that c can be used again (no byte
+// was consumed, the reader's state is whole).
+bool quietTimeout(redisContext* c) {
+  if (c->err != REDIS_ERR_IO || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+  c->err = 0;
+  c->errstr[0] = '\0';
+  return true;
+}
+
+// The answer to a PING on a subscribed connection: ["pong", ""].
+bool isPong(const redisReply* r) {
+  return r != nullptr && r->type == REDIS_REPLY_ARRAY && r->elements >= 1 &&
+         r->element[0]->type == REDIS_REPLY_STRING && r->element[0]->len == 4 &&
+         std::memcmp(r->element[0]->str, "pong", 4) == 0;
+}
+
+}  // namespace
+
 int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
   if (channels.empty()) return -1;
   if (!redisUsable(readConn)) connect(1);
@@ -79,17 +101,27 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
   }
   metricsSubscribed();
 
+  bool pinged = false;  // a PING went out after a quiet time-out and no reply came yet
   while (subscriberActive()) {
     void* raw = nullptr;
-    if (redisGetReply(readConn.get(), &raw) != REDIS_OK) {
+    if (redisGetReply(readConn.get(), &raw) != REDIS_OK && !pinged &&
+        SubscribeAlways.load() != 0 && quietTimeout(readConn.get())) {
+      // Durable delivery: a quiet channel is not a lost subscription. A PING on the
+      // subscribed connection tells a live server (its pong comes within the
+      // time-out) from a dead or frozen one, without dropping the subscription.
+      pinged = redisAppendCommand(readConn.get(), "PING") == REDIS_OK;
+      if (pinged) continue;
+    }
+    if (readConn->err != 0) {
       // Dropped connection or read time-out: readConn keeps its error state, and
       // the next call replaces it.
       RedisReplyPtr partial(static_cast<redisReply*>(raw));
       metricsSubscriptionLost();
       return 0;
     }
+    pinged = false;  // anything that arrives, the pong included, shows the server alive
     RedisReplyPtr delivery(static_cast<redisReply*>(raw));
-    queueControlTexts(delivery.get());
+    if (!isPong(delivery.get())) queueControlTexts(delivery.get());
   }
   readConn.reset();
   return 0;

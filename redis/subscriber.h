@@ -5,6 +5,10 @@
 //
 // RedisClient::subscribeAndReceive (redis/redis_client.h) does the work of one
 // subscription; queueControlTexts is the filter it applies to every reply read.
+// A read that times out (the command time-out of rdsset.ini) ends the subscription,
+// except with SubscribeAlways: there the client sends a PING on the subscribed
+// connection and ends it only when that brings nothing within another time-out, so
+// a quiet channel never opens a gap.
 #ifndef TARVEX_REDIS_SUBSCRIBER_H_
 #define TARVEX_REDIS_SUBSCRIBER_H_
 

@@ -310,6 +310,22 @@ TEST_F(DurableDeliveryTest, BurstAtFullPublisherSpeedIsDeliveredWholeInBoundedMe
   EXPECT_EQ(std::to_string(kBurst), redis_.cli({"XLEN", kCaptureStream}));
 }
 
+// A channel quiet for longer than the command time-out (2 s here) keeps its
+// subscription: a message published at any moment of the quiet reaches the copy.
+TEST_F(DurableDeliveryTest, QuietChannelKeepsTheSubscriptionWithoutAGap) {
+  Host host("durableQuiet", redis_.port(), receiver_.url("/log"));
+  ASSERT_TRUE(host.start());
+  ASSERT_TRUE(host.waitOwner(kWaitMs));
+  ASSERT_TRUE(waitUntil([&] { return subscribers() == 1; }, kWaitMs, 50));
+  const std::string id = redis_.cli({"CLIENT", "LIST", "TYPE", "pubsub"});
+  std::this_thread::sleep_for(std::chrono::seconds(7));
+  EXPECT_EQ(std::string::npos, host.output().find("subscription gap")) << host.output();
+  EXPECT_EQ(id.substr(0, id.find(' ')),
+            redis_.cli({"CLIENT", "LIST", "TYPE", "pubsub"}).substr(0, id.find(' ')));
+  publish("Q", 0, 1);
+  EXPECT_TRUE(waitUntil([&] { return allDelivered("Q", 1); }, kWaitMs, 50));
+}
+
 TEST_F(DurableDeliveryTest, MessageWhileEveryCopyIsDownIsReportedAsAGapByEach) {
   Host a("durableGapA", redis_.port(), receiver_.url("/log"));
   Host b("durableGapB", redis_.port(), receiver_.url("/log"));
