@@ -126,9 +126,10 @@ class Publisher {
   // Publishes `count` messages of trial `trial`, paced at `rate` per second, or as
   // fast as possible when rate is 0. Returns the number published (0 on a Redis
   // failure partway).
-  // Publishes `count` messages of trial `trial` as fast as the connection takes
-  // them: the commands of one pipeline chunk are formatted once and sent again and
-  // again (the messages repeat), so that the publisher outruns any subscriber.
+  // Publishes at least `count` messages of trial `trial`, in whole pipeline chunks,
+  // as fast as the connection takes them: the commands of one chunk are formatted
+  // once and sent again and again (the messages repeat), so that the publisher
+  // outruns any subscriber. Returns the number published (0 on a Redis failure).
   int64_t publishFormatted(int trial, int64_t count) {
     std::string chunk;
     for (int i = 0; i < kPipelineChunk; ++i) {
@@ -141,21 +142,9 @@ class Publisher {
     }
     int64_t sent = 0;
     while (sent < count) {
-      const int64_t n = std::min<int64_t>(count - sent, kPipelineChunk);
-      if (n == kPipelineChunk) {
-        redisAppendFormattedCommand(ctx_.get(), chunk.data(), chunk.size());
-      } else {
-        for (int64_t i = 0; i < n; ++i) {
-          const std::string msg = message(trial, i);
-          redisAppendCommand(ctx_.get(), "PUBLISH almTopic %b", msg.data(), msg.size());
-        }
-      }
-      for (int64_t i = 0; i < n; ++i) {
-        void* reply = nullptr;
-        if (redisGetReply(ctx_.get(), &reply) != REDIS_OK) return 0;
-        freeReplyObject(reply);
-      }
-      sent += n;
+      redisAppendFormattedCommand(ctx_.get(), chunk.data(), chunk.size());
+      if (!readReplies(kPipelineChunk)) return 0;
+      sent += kPipelineChunk;
     }
     return sent;
   }
@@ -179,17 +168,23 @@ class Publisher {
         const std::string msg = message(trial, sent + i);
         redisAppendCommand(ctx_.get(), "PUBLISH almTopic %b", msg.data(), msg.size());
       }
-      for (int64_t i = 0; i < n; ++i) {
-        void* reply = nullptr;
-        if (redisGetReply(ctx_.get(), &reply) != REDIS_OK) return 0;
-        freeReplyObject(reply);
-      }
+      if (!readReplies(n)) return 0;
       sent += n;
     }
     return sent;
   }
 
  private:
+  // Reads and drops the replies of the n commands sent last; false on a failure.
+  bool readReplies(int64_t n) {
+    for (int64_t i = 0; i < n; ++i) {
+      void* reply = nullptr;
+      if (redisGetReply(ctx_.get(), &reply) != REDIS_OK) return false;
+      freeReplyObject(reply);
+    }
+    return true;
+  }
+
   static std::string message(int trial, int64_t seq) {
     char buf[512];
     std::snprintf(buf, sizeof(buf),
