@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,15 +181,27 @@ int RedisClient::connect(int which) {
 int RedisClient::connectRead() {
   if (readConn != nullptr) metricsRedisReconnect();
   readConn.reset();
-  for (const std::vector<std::string>* list : {&slaveAddrs, &masterAddrs}) {
-    for (const std::string& text : *list) {
-      if (!parseAddress(text, &readAddr)) continue;
-      RedisContextPtr c = connectTo(readAddr);
-      if (redisUsable(c)) {
-        readConn = std::move(c);
-        return 1;
-      }
+  auto tryRead = [this](const std::string& text) {
+    if (!parseAddress(text, &readAddr)) return false;
+    RedisContextPtr c = connectTo(readAddr);
+    if (!redisUsable(c)) return false;
+    readConn = std::move(c);
+    return true;
+  };
+  if (readOffset >= 0 && !slaveAddrs.empty()) {
+    std::vector<std::string> sorted = slaveAddrs;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t first = static_cast<std::size_t>(readOffset) % sorted.size();
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+      if (tryRead(sorted[(first + i) % sorted.size()])) return 1;
     }
+  } else {
+    for (const std::string& text : slaveAddrs) {
+      if (tryRead(text)) return 1;
+    }
+  }
+  for (const std::string& text : masterAddrs) {
+    if (tryRead(text)) return 1;
   }
   return -1;
 }

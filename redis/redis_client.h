@@ -5,8 +5,10 @@
 // one answers, else a master), the write connection (a master), or both; in
 // Sentinel mode it first rediscovers the masters and slaves. A connection that
 // breaks stays in its error state until the next connect of its kind replaces it.
-// Addresses are tried in list order; one whose host has more than 51 characters or
-// whose text has more than 127 is skipped like one that does not answer.
+// Addresses are tried in list order, except that a readOffset of 0 or more makes
+// connectRead start among the slaves at a point of its own (see readOffset); one
+// whose host has more than 51 characters or whose text has more than 127 is skipped
+// like one that does not answer.
 //
 // Every connection gets TCP keep-alive and a TCP user time-out, so a peer that is
 // switched off or cut off fails the exchange within about kDeadPeerSeconds instead
@@ -128,6 +130,12 @@ class RedisClient : public RedisSettings {
                             RedisPeer peer = RedisPeer::kDataNode) const;
 
   int32_t useTimeout = 0;  // 1 when a command time-out is set on every connection
+  // Where connectRead starts among the slaves. -1 (the default): in list order.
+  // 0 or more: the slave address texts are sorted and tried from
+  // sorted[readOffset % count] onwards, wrapping, so copies given different offsets
+  // read from different slaves whatever order discovery lists them in. Masters are
+  // tried after the slaves either way.
+  int64_t readOffset = -1;
   TarvexOptions options;   // cfg/tarvex.ini, loaded once at construction
 
   RedisContextPtr sentinelConn;  // connection to the Sentinel last reached

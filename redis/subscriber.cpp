@@ -10,6 +10,7 @@
 
 #include "host/pending_queue.h"
 #include "host/run_flag.h"
+#include "platform/process_ctrl.h"
 #include "platform/zq_thread.h"
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"
@@ -127,9 +128,25 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
   return 0;
 }
 
+uint32_t readSpreadFor(const char* hostName) {
+  constexpr uint32_t kFnvOffsetBasis = 2166136261u;
+  constexpr uint32_t kFnvPrime = 16777619u;
+  uint32_t hash = kFnvOffsetBasis;
+  for (const char* p = hostName; p != nullptr && *p != '\0'; ++p) {
+    hash ^= static_cast<unsigned char>(*p);
+    hash *= kFnvPrime;
+  }
+  return hash;
+}
+
 void* subscriberThread(void*) {
   // Lives on this thread's stack for the life of the process: the loop never ends.
   RedisClient redisOpt;
+  if (SubscribeAlways.load() != 0) {
+    char host[kUseFlagHostSize] = {};
+    get_host_name(host);
+    redisOpt.readOffset = readSpreadFor(host);
+  }
   redisOpt.connect(1);
   const std::vector<std::string> channel = {kOperationLogChannel};
   for (;;) {

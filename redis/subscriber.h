@@ -8,7 +8,8 @@
 // A read that times out (the command time-out of rdsset.ini) ends the subscription,
 // except with SubscribeAlways: there the client sends a PING on the subscribed
 // connection and ends it only when that brings nothing within another time-out, so
-// a quiet channel never opens a gap.
+// a quiet channel never opens a gap. With SubscribeAlways the slave it reads from
+// is picked by readSpreadFor(host name) rather than by list order.
 #ifndef TARVEX_REDIS_SUBSCRIBER_H_
 #define TARVEX_REDIS_SUBSCRIBER_H_
 
@@ -32,6 +33,12 @@ extern std::atomic<int32_t> SubscribeAlways;
 bool subscriberActive();
 
 void* subscriberThread(void* arg);
+
+// The readOffset a durable copy reads with (RedisClient::readOffset): FNV-1a (32
+// bits) of the NUL-terminated host name, so copies on different hosts spread their
+// subscriptions over the slaves and losing one slave does not cut every copy off at
+// once. Only used while SubscribeAlways is set; a null name gives the empty name's.
+uint32_t readSpreadFor(const char* hostName);
 
 // Looks at the elements of one delivery, in order. Each element that is a text
 // (bulk string or status) is read up to its first NUL byte; when that text holds

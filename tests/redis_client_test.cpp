@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/quiet_end.h"
+#include "redis/subscriber.h"
 #include "tests/support/redis_server_process.h"
 #include "tests/support/test_env.h"
 
@@ -377,3 +378,37 @@ TEST(SplitTextTest, KeepsInnerEmptyPiecesButNotAnEmptyRest) {
 }
 
 }  // namespace
+
+TEST_F(RedisClientTest, CopiesOnNeighbouringHostNamesReadFromDifferentSlaves) {
+  startServers(3);  // 0: master, 1 and 2: slaves
+  const std::string text1 = "127.0.0.1:" + std::to_string(port(1));
+  const std::string text2 = "127.0.0.1:" + std::to_string(port(2));
+  // List the slaves against their sorted order, so list order cannot be what spreads.
+  const bool oneFirst = text1 < text2;
+  const std::size_t low = oneFirst ? 1 : 2;
+  const std::size_t high = oneFirst ? 2 : 1;
+  writeSettings("[ConnectionMode]\nMode=2\n" + loopbackSection("Master", {port(0)}) +
+                loopbackSection("Slave", {port(high), port(low)}));
+
+  RedisClient first;
+  first.readOffset = readSpreadFor("host1");
+  RedisClient second;
+  second.readOffset = readSpreadFor("host2");
+  ASSERT_EQ(1, first.connectRead());
+  ASSERT_EQ(1, second.connectRead());
+  const std::size_t firstSlave = connectedTo(first.readConn, server(low)) ? low : high;
+  const std::size_t secondSlave = connectedTo(second.readConn, server(low)) ? low : high;
+  EXPECT_TRUE(connectedTo(first.readConn, server(firstSlave)));
+  EXPECT_TRUE(connectedTo(second.readConn, server(secondSlave)));
+  EXPECT_NE(firstSlave, secondSlave);
+  EXPECT_EQ(0, clientCount(server(0)));
+  RedisClient plain;  // without an offset the list order holds
+  ASSERT_EQ(1, plain.connectRead());
+  EXPECT_TRUE(connectedTo(plain.readConn, server(high)));
+
+  // Losing its slave moves a copy to the other one, not to the master.
+  server(firstSlave).stop();
+  ASSERT_EQ(1, first.connectRead());
+  EXPECT_TRUE(connectedTo(first.readConn, server(secondSlave)));
+  EXPECT_EQ(0, clientCount(server(0)));
+}
