@@ -181,7 +181,7 @@ def audit(run):
     # ---- each loss, attributed
     lost = sorted(s for s in published if s not in deliveries)
     causes = collections.Counter()
-    lost_detail = []
+    lost_detail = []  # runs of consecutive lost sequence numbers with one cause and place
     for s in lost:
         t, reach = published[s]
         cause, where = None, None
@@ -215,7 +215,12 @@ def audit(run):
                         break
         cause = cause or "unexplained"
         causes[cause] += 1
-        lost_detail.append(dict(seq=s, t=round(t - t0, 3), reach=reach, cause=cause, where=where))
+        run_ = lost_detail[-1] if lost_detail else None
+        if run_ and run_["last"] == s - 1 and run_["cause"] == cause and run_["where"] == where:
+            run_.update(last=s, count=run_["count"] + 1, t_last=round(t - t0, 3))
+        else:
+            lost_detail.append(dict(first=s, last=s, count=1, t_first=round(t - t0, 3),
+                                    t_last=round(t - t0, 3), cause=cause, where=where))
 
     # ---- exits
     exits = collections.Counter()
@@ -295,7 +300,7 @@ def audit(run):
         duplicated=sum(1 for s in deliveries if len(deliveries[s]) > 1),
         duplicate_deliveries=len(dup_times),
         largest_duplicate_burst_per_s=max(dup_per_second.values()) if dup_per_second else 0,
-        lost=len(lost), lost_by_cause=dict(causes), lost_records=lost_detail[:50000],
+        lost=len(lost), lost_by_cause=dict(causes), lost_runs=lost_detail,
         gap_windows=gap_windows, gaps_reported=run["gaps"], gaps_on_idle_channel=idle_gaps,
         overlap_seconds=len(both), longest_overlap_s=longest_run(both),
         takeovers=takeovers, posting_changes=changes,
@@ -383,9 +388,13 @@ def picture(run, a, path):
     xs = list(range(int(end) + 1))
     ax2.plot(xs, [pub_s[x] for x in xs], lw=0.6, color="grey", label="records published per second")
     ax2.plot(xs, [per_s[x] for x in xs], lw=0.8, label="records delivered per second")
-    lost = [x["t"] for x in a["lost_records"]]
-    if lost:
-        ax2.plot(lost, [0] * len(lost), "|", color="red", ms=14, label="lost (publish time)")
+    # A tick at each end of every run of losses keeps a short one visible on an hour's
+    # axis; the span between shows how long it lasted.
+    ends = [t for x in a["lost_runs"] for t in (x["t_first"], x["t_last"])]
+    if ends:
+        ax2.plot(ends, [0] * len(ends), "|", color="red", ms=14, label="lost (publish time)")
+    for x in a["lost_runs"]:
+        ax2.axvspan(x["t_first"], x["t_last"], color="red", alpha=0.3)
     ax2.set_yscale("symlog")
     ax2.set_xlabel("seconds since start")
     ax2.set_xlim(0, end)
@@ -453,7 +462,7 @@ def selftest():
                     lost_by_cause={"gap": 1, "failed post": 2, "unexplained": 1},
                     bad_exits=[], passed=False)
         got = {k: a[k] for k in want}
-        lost = {x["seq"]: x["cause"] for x in a["lost_records"]}
+        lost = {s: x["cause"] for x in a["lost_runs"] for s in range(x["first"], x["last"] + 1)}
         ok = (got == want and lost == {4: "gap", 5: "failed post", 7: "failed post",
                                        9: "unexplained"}
               and a["gap_windows"][0]["reported_by"] == ["c2"])
