@@ -3,6 +3,7 @@
 #include <hiredis/hiredis.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -150,7 +151,13 @@ void* subscriberThread(void*) {
   redisOpt.connect(1);
   const std::vector<std::string> channel = {kOperationLogChannel};
   for (;;) {
-    redisOpt.subscribeAndReceive(channel);
+    const auto began = std::chrono::steady_clock::now();
+    const int status = redisOpt.subscribeAndReceive(channel);
+    const auto held = std::chrono::steady_clock::now() - began;
+    if (status == 0 && SubscribeAlways.load() != 0 &&
+        held >= std::chrono::milliseconds(kQuickResubscribeHeldMs)) {
+      continue;
+    }
     ZqSleep(kResubscribePauseMs);
   }
   return nullptr;

@@ -9,7 +9,8 @@
 // except with SubscribeAlways: there the client sends a PING on the subscribed
 // connection and ends it only when that brings nothing within another time-out, so
 // a quiet channel never opens a gap. With SubscribeAlways the slave it reads from
-// is picked by readSpreadFor(host name) rather than by list order.
+// is picked by readSpreadFor(host name) rather than by list order, and a subscription
+// that ends after kQuickResubscribeHeldMs or more is made again without the pause.
 #ifndef TARVEX_REDIS_SUBSCRIBER_H_
 #define TARVEX_REDIS_SUBSCRIBER_H_
 
@@ -21,6 +22,12 @@ struct redisReply;
 
 constexpr const char* kOperationLogChannel = "almTopic";
 constexpr int kResubscribePauseMs = 1000;  // pause after every subscription attempt
+// With SubscribeAlways, a subscription that was held at least this long is made
+// again at once when it ends, without the pause: a Sentinel failover ends the
+// subscriptions on every node it reconfigures at the same moment, and a pause there
+// is a gap on every copy at once. Shorter ones still pause, so a node that drops
+// each new subscriber cannot make a busy loop.
+constexpr int kQuickResubscribeHeldMs = 100;
 
 // Texts holding this marker (exact, case-sensitive) are queued; others are dropped.
 constexpr const char* kControlMarker = "Control";

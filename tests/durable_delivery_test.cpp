@@ -18,6 +18,7 @@
 #include "host/messages.h"
 #include "redis/durable_keys.h"
 #include "redis/redis_handles.h"
+#include "redis/subscriber.h"
 #include "redis/use_flag.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/redis_server_process.h"
@@ -324,6 +325,29 @@ TEST_F(DurableDeliveryTest, QuietChannelKeepsTheSubscriptionWithoutAGap) {
             redis_.cli({"CLIENT", "LIST", "TYPE", "pubsub"}).substr(0, id.find(' ')));
   publish("Q", 0, 1);
   EXPECT_TRUE(waitUntil([&] { return allDelivered("Q", 1); }, kWaitMs, 50));
+}
+
+// A failover's Sentinel ends every subscription on the nodes it reconfigures
+// (CLIENT KILL TYPE pubsub): a copy subscribes again at once, not after the usual
+// 1 s pause, and what is published after it is back arrives.
+TEST_F(DurableDeliveryTest, SubscriptionEndedByTheServerIsMadeAgainWithoutThePause) {
+  Host host("durableKilled", redis_.port(), receiver_.url("/log"));
+  ASSERT_TRUE(host.start());
+  ASSERT_TRUE(host.waitOwner(kWaitMs));
+  ASSERT_TRUE(waitUntil([&] { return subscribers() == 1; }, kWaitMs, 50));
+  // Only a subscription held for a while is made again at once.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3 * kQuickResubscribeHeldMs));
+  redis_.cli({"CLIENT", "KILL", "TYPE", "pubsub"});
+  const std::string head = "tarvex: subscription gap from ";
+  ASSERT_TRUE(waitUntil([&] { return host.output().find(head) != std::string::npos; }, kWaitMs,
+                        20)) << host.output();
+  const std::string out = host.output();
+  const std::size_t open = out.find(" (", out.find(head));
+  ASSERT_NE(std::string::npos, open) << out;
+  EXPECT_LT(std::atof(out.c_str() + open + 2), 1.0) << out;
+  EXPECT_NE(std::string::npos, out.find(" s, subscription lost): ", open)) << out;
+  publish("K", 0, 1);
+  EXPECT_TRUE(waitUntil([&] { return allDelivered("K", 1); }, kWaitMs, 50));
 }
 
 TEST_F(DurableDeliveryTest, MessageWhileEveryCopyIsDownIsReportedAsAGapByEach) {
