@@ -212,18 +212,21 @@ def audit(run):
         elif s in failed_posts:
             cause, where = "failed post", "post answered %s" % failed_posts[s]
         else:
-            for f in faults:
-                if f["start"] - 1 <= t <= f["until"]:
-                    where = "fault %d %s" % (f["id"], f["kind"])
-                    if f["kind"] in RECEIVER_FAULTS:
-                        cause = "failed post"
-                    elif f["kind"] in OWNER_FAULTS or f.get("owner"):
-                        cause = "takeover"
-                    elif any(f["start"] <= c["first_new"] <= f["until"] for c in changes):
-                        cause = "takeover"
-                    else:
-                        cause = "redis fault"
-                    break
+            # A fault still on at t is blamed before one whose blame lingers after
+            # its heal; among either, the latest to start.
+            blamed = sorted((f for f in faults if f["start"] - 1 <= t <= f["until"]),
+                            key=lambda f: (t > f["end"], -f["start"]))
+            if blamed:
+                f = blamed[0]
+                where = "fault %d %s" % (f["id"], f["kind"])
+                if f["kind"] in RECEIVER_FAULTS:
+                    cause = "failed post"
+                elif f["kind"] in OWNER_FAULTS or f.get("owner"):
+                    cause = "takeover"
+                elif any(f["start"] <= c["first_new"] <= f["until"] for c in changes):
+                    cause = "takeover"
+                else:
+                    cause = "redis fault"
             if cause is None:
                 for c in changes:
                     if c["last_old"] - 5 <= t <= c["first_new"]:
@@ -437,16 +440,20 @@ def run_audit(d, draw=True):
 
 def selftest():
     """Eleven records: one delivered twice, one published to nobody during a gap that c2
-    reported, one in a post answered 500, one lost with nothing to blame, one lost
-    while both copies reported a short gap though its sampled reach was 2."""
+    reported, one in a post answered 500, one published while the receiver answered 500
+    and a healed blackhole was still held to blame (the receiver fault is blamed), one
+    lost with nothing to blame, one lost while both copies reported a short gap though
+    its sampled reach was 2."""
     d = tempfile.mkdtemp(prefix="chaos-audit-selftest.")
     try:
         t0 = 1800000000.0
         ev = [dict(t=t0, ev="start", durable=1, seed=5, minutes=1, asan=0),
               dict(t=t0, ev="spawn", copy="c1"), dict(t=t0, ev="spawn", copy="c2"),
               dict(t=t0 + 1, ev="role", roles=dict(c1="owner", c2="standby")),
-              dict(t=t0 + 20, ev="fault", id=0, kind="receiver_500"),
-              dict(t=t0 + 24, ev="heal", id=0, kind="receiver_500"),
+              dict(t=t0 + 5, ev="fault", id=0, kind="blackhole", copy="c2", owner=False),
+              dict(t=t0 + 8, ev="heal", id=0, kind="blackhole"),
+              dict(t=t0 + 20, ev="fault", id=1, kind="receiver_500"),
+              dict(t=t0 + 24, ev="heal", id=1, kind="receiver_500"),
               dict(t=t0 + 30, ev="exit", copy="c2", rc=0, cause="self"),
               dict(t=t0 + 31, ev="exit", copy="c1", rc=-9, cause="harness-kill"),
               dict(t=t0 + 110, ev="exit", copy="c1", rc=-15, cause="end-of-run"),
