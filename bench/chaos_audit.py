@@ -21,6 +21,8 @@ and is put down to the first of:
   redis fault  published while a master, replica or Sentinel was down or a standby
                cut off (up to 30 s after), without a takeover
   unexplained  none of these
+Where several faults are held to blame, one still on at the publish time goes before
+one healed earlier; among those, the latest to start.
 Pass, durable 1: every loss is a gap and every gap window with a loss was reported on a
 copy's stderr ("subscription gap from ..."); durable 0: every loss is a gap, a failed
 post or a takeover. Both: no exit other than status 0 (besides the harness's own kills
