@@ -181,27 +181,20 @@ int RedisClient::connect(int which) {
 int RedisClient::connectRead() {
   if (readConn != nullptr) metricsRedisReconnect();
   readConn.reset();
-  auto tryRead = [this](const std::string& text) {
-    if (!parseAddress(text, &readAddr)) return false;
-    RedisContextPtr c = connectTo(readAddr);
-    if (!redisUsable(c)) return false;
-    readConn = std::move(c);
-    return true;
-  };
-  if (readOffset >= 0 && !slaveAddrs.empty()) {
-    std::vector<std::string> sorted = slaveAddrs;
-    std::sort(sorted.begin(), sorted.end());
-    const std::size_t first = static_cast<std::size_t>(readOffset) % sorted.size();
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-      if (tryRead(sorted[(first + i) % sorted.size()])) return 1;
-    }
-  } else {
-    for (const std::string& text : slaveAddrs) {
-      if (tryRead(text)) return 1;
-    }
+  std::vector<std::string> order = slaveAddrs;
+  if (readOffset >= 0 && !order.empty()) {
+    std::sort(order.begin(), order.end());
+    const std::size_t first = static_cast<std::size_t>(readOffset) % order.size();
+    std::rotate(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(first), order.end());
   }
-  for (const std::string& text : masterAddrs) {
-    if (tryRead(text)) return 1;
+  order.insert(order.end(), masterAddrs.begin(), masterAddrs.end());
+  for (const std::string& text : order) {
+    if (!parseAddress(text, &readAddr)) continue;
+    RedisContextPtr c = connectTo(readAddr);
+    if (redisUsable(c)) {
+      readConn = std::move(c);
+      return 1;
+    }
   }
   return -1;
 }

@@ -377,8 +377,6 @@ TEST(SplitTextTest, KeepsInnerEmptyPiecesButNotAnEmptyRest) {
   EXPECT_EQ(Texts({"127.0.0.1", "6379"}), RedisClient::splitText("127.0.0.1<>6379", "<>"));
 }
 
-}  // namespace
-
 TEST_F(RedisClientTest, CopiesOnNeighbouringHostNamesReadFromDifferentSlaves) {
   startServers(3);  // 0: master, 1 and 2: slaves
   const std::string text1 = "127.0.0.1:" + std::to_string(port(1));
@@ -412,3 +410,5 @@ TEST_F(RedisClientTest, CopiesOnNeighbouringHostNamesReadFromDifferentSlaves) {
   EXPECT_TRUE(connectedTo(first.readConn, server(secondSlave)));
   EXPECT_EQ(0, clientCount(server(0)));
 }
+
+}  // namespace
