@@ -54,8 +54,16 @@ class SyncConfig {
 
   // Converts a batch of operation-log message texts into the receiving platform's
   // JSON document. Returns 1 and replaces `body` when at least one record came out;
-  // otherwise returns -1 and leaves `body` unchanged. Never throws.
-  int BuildSendLogBody(std::vector<std::string> batch, std::string& body);
+  // -1 when nothing came out (nothing to send); 0 when the conversion as a whole
+  // failed (memory exhausted): the batch was not looked at to the end. `body` is
+  // unchanged unless 1 is returned. Never throws. A text's records go in whole or
+  // not at all; memory beyond the document is one record, whatever the text holds.
+  int BuildSendLogBody(const std::vector<std::string>& batch, std::string& body);
+  // The same for texts[0 .. count). When `failedTexts` is given, the index of every
+  // text whose conversion failed (an exception: none of its records went in) is
+  // appended to it.
+  int BuildSendLogBody(const std::string* texts, std::size_t count, std::string& body,
+                       std::vector<std::size_t>* failedTexts);
 
   int32_t logFlag;       // run-log switch: non-zero means on
   int64_t flagReadTime;  // seconds since 1970 of the last re-read of logFlag; 0 at start

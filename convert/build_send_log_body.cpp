@@ -34,105 +34,147 @@ void appendDecimal(int32_t v, std::string* out) {
   while (n > 0) out->push_back(digits[--n]);
 }
 
+// Turns the records of one text into document records as the scanner reads them,
+// so that nothing is held per element. What a text adds stays provisional until
+// commit(): the caller rolls the document back when the scanner refuses the text
+// later, and the counts and run-log lines of a refused text are never made.
+class RecordWriter : public MessageScanner::RecordSink {
+ public:
+  RecordWriter(SyncConfig& config, std::string& document)
+      : config_(config), document_(document) {
+    sendLogData_.eventType = kEventType;  // the fields never set below stay empty
+  }
+
+  // A new text begins: what the last one left uncommitted is forgotten.
+  void beginText() {
+    for (uint64_t& n : skipped_) n = 0;
+    converted_ = 0;
+    logLines_.clear();
+  }
+
+  void onRecord(const MessageScanner::Record& record) override {
+    if (!record.isObject) {
+      ++skipped_[static_cast<int>(SkipReason::kNotObject)];
+      return;
+    }
+    const std::string* const member = record.text;
+    const std::string& classname = member[MessageScanner::kClassname];
+    if (classname != kControlClass) {
+      ++skipped_[static_cast<int>(SkipReason::kNotControl)];
+      return;
+    }
+    const int32_t occurtime = decimalInt32(member[MessageScanner::kOccurtime]);
+    const auto app = config_.appSystems.find(decimalInt32(member[MessageScanner::kAppsysid]));
+    if (app == config_.appSystems.end()) {
+      ++skipped_[static_cast<int>(SkipReason::kUnknownAppSystem)];
+      return;
+    }
+    const std::string& chardesc = member[MessageScanner::kChardesc];
+    if (config_.runLogOn()) logLines_.push_back(toGbk_.convert(chardesc));
+
+    const auto station = config_.stations.find(member[MessageScanner::kGroupname]);
+    if (station == config_.stations.end()) {
+      ++skipped_[static_cast<int>(SkipReason::kUnknownStation)];
+      return;
+    }
+
+    // The fields that differ between records, written into the buffers of the
+    // last record; the constant ones were set once.
+    PLATFORMLOGINFO& out = sendLogData_;
+    operateTimeText(occurtime, &out.operateTime);
+    out.userName.assign(member[MessageScanner::kUserName]);
+    out.workstation.assign(member[MessageScanner::kWorkstation]);
+    out.description.assign(chardesc);
+    std::string& guid = out.guid;
+    guid.clear();
+    appendDecimal(occurtime, &guid);
+    guid += ':';
+    guid += member[MessageScanner::kOccurms];
+    guid += ':';
+    guid += member[MessageScanner::kDevicekey];
+    guid += ':';
+    guid += classname;
+    out.lineId.assign(station->second.lineId);
+    out.stationId.assign(station->second.stationId);
+    out.major.assign(app->second);
+    out.lineName.assign(station->second.lineDesc);
+    out.stationName.assign(station->second.stationDesc);
+
+    if (records_ + converted_ > 0) document_.push_back(',');
+    appendJson(out, &document_);
+    ++converted_;
+  }
+
+  // The text was read whole: its records, counts and run-log lines stand.
+  void commit() {
+    for (int r = 0; r < static_cast<int>(SkipReason::kCount); ++r) {
+      for (uint64_t i = 0; i < skipped_[r]; ++i) metricsRecordSkipped(static_cast<SkipReason>(r));
+    }
+    for (uint64_t i = 0; i < converted_; ++i) metricsRecordConverted();
+    for (std::string& line : logLines_) config_.WriteRunLog(std::move(line));
+    records_ += converted_;
+    beginText();
+  }
+
+  uint64_t records() const { return records_; }
+
+ private:
+  SyncConfig& config_;
+  std::string& document_;
+  Utf8ToGbk toGbk_;
+  PLATFORMLOGINFO sendLogData_;
+  uint64_t records_ = 0;    // records committed to the document
+  uint64_t converted_ = 0;  // records the current text added so far
+  uint64_t skipped_[static_cast<int>(SkipReason::kCount)] = {};
+  std::vector<std::string> logLines_;  // run-log lines of the current text
+};
+
 }  // namespace
 
-int SyncConfig::BuildSendLogBody(std::vector<std::string> batch, std::string& body) {
+int SyncConfig::BuildSendLogBody(const std::vector<std::string>& batch, std::string& body) {
+  return BuildSendLogBody(batch.data(), batch.size(), body, nullptr);
+}
+
+int SyncConfig::BuildSendLogBody(const std::string* texts, std::size_t count, std::string& body,
+                                 std::vector<std::size_t>* failedTexts) {
   try {
     // The document text, built record by record: "[", objects separated by ",".
     // Documents come out about as long as the texts they are made from; past the
     // cap the string grows as it needs to.
     std::string bodysender;
     std::size_t textBytes = 0;
-    for (const std::string& text : batch) textBytes += text.size();
+    for (std::size_t i = 0; i < count; ++i) textBytes += texts[i].size();
     bodysender.reserve(std::min(textBytes, kMaxReserve) + 3);
     bodysender = "[";
-    int n = 0;  // records converted so far
     MessageScanner scanner;
-    Utf8ToGbk toGbk;
-    PLATFORMLOGINFO sendLogData;  // the fields left out below stay empty
-    sendLogData.eventType = kEventType;
+    RecordWriter writer(*this, bodysender);
     tzset();  // the zone of every operateTimeText below
 
-    for (const std::string& text : batch) {
-      // Anything thrown while a message is worked on skips the rest of that message;
-      // records already added stay whole.
+    for (std::size_t i = 0; i < count; ++i) {
+      // A text adds its records whole or not at all: anything thrown while it is
+      // worked on, or a refusal after some of its records were written, takes the
+      // document back to where the text began.
+      const std::size_t mark = bodysender.size();
+      writer.beginText();
       try {
-        if (scanner.read(text) != MessageScanner::Outcome::kArray) {
+        if (scanner.read(texts[i], &writer) != MessageScanner::Outcome::kArray) {
+          bodysender.resize(mark);
           metricsRecordSkipped(SkipReason::kUnreadableText);
           continue;
         }
-        for (std::size_t i = 0; i < scanner.recordCount(); ++i) {
-          const MessageScanner::Record& record = scanner.record(i);
-          if (!record.isObject) {
-            metricsRecordSkipped(SkipReason::kNotObject);
-            continue;
-          }
-          const std::string* const member = record.text;
-
-          const std::string& classname = member[MessageScanner::kClassname];
-          if (classname != kControlClass) {
-            metricsRecordSkipped(SkipReason::kNotControl);
-            continue;
-          }
-
-          const int32_t occurtime = decimalInt32(member[MessageScanner::kOccurtime]);
-          const auto app = appSystems.find(decimalInt32(member[MessageScanner::kAppsysid]));
-          if (app == appSystems.end()) {
-            metricsRecordSkipped(SkipReason::kUnknownAppSystem);
-            continue;
-          }
-
-          const std::string& chardesc = member[MessageScanner::kChardesc];
-          if (runLogOn()) WriteRunLog(toGbk.convert(chardesc));
-
-          const auto station = stations.find(member[MessageScanner::kGroupname]);
-          if (station == stations.end()) {
-            metricsRecordSkipped(SkipReason::kUnknownStation);
-            continue;
-          }
-
-          // The fields that differ between records, written into the buffers of the
-          // last record; the constant ones were set before the loop.
-          operateTimeText(occurtime, &sendLogData.operateTime);
-          sendLogData.userName.assign(member[MessageScanner::kUserName]);
-          sendLogData.workstation.assign(member[MessageScanner::kWorkstation]);
-          sendLogData.description.assign(chardesc);
-          std::string& guid = sendLogData.guid;
-          guid.clear();
-          appendDecimal(occurtime, &guid);
-          guid += ':';
-          guid += member[MessageScanner::kOccurms];
-          guid += ':';
-          guid += member[MessageScanner::kDevicekey];
-          guid += ':';
-          guid += classname;
-          sendLogData.lineId.assign(station->second.lineId);
-          sendLogData.stationId.assign(station->second.stationId);
-          sendLogData.major.assign(app->second);
-          sendLogData.lineName.assign(station->second.lineDesc);
-          sendLogData.stationName.assign(station->second.stationDesc);
-
-          const std::size_t before = bodysender.size();
-          try {
-            if (n > 0) bodysender.push_back(',');
-            appendJson(sendLogData, &bodysender);
-          } catch (...) {
-            bodysender.resize(before);  // never a partly written record
-            throw;
-          }
-          ++n;
-          metricsRecordConverted();
-        }
+        writer.commit();
       } catch (...) {
+        bodysender.resize(mark);
+        if (failedTexts != nullptr) failedTexts->push_back(i);
       }
     }
 
-    if (n == 0) return -1;
+    if (writer.records() == 0) return -1;
     bodysender += "]\n";
     body = std::move(bodysender);
     return 1;
   } catch (...) {
     // Only memory exhaustion gets here; the caller's body is untouched.
-    return -1;
+    return 0;
   }
 }

@@ -185,6 +185,11 @@ bool numberText(const char* p, const char* end, std::string* out) {
 const char* MessageScanner::memberName(Member m) { return kMemberNames[m]; }
 
 MessageScanner::Outcome MessageScanner::read(const std::string& text) {
+  return read(text, nullptr);
+}
+
+MessageScanner::Outcome MessageScanner::read(const std::string& text, RecordSink* sink) {
+  sink_ = sink;
   count_ = 0;
   if (hasSlashOutsideStrings(text)) return Outcome::kRefused;
   p_ = text.data();
@@ -213,12 +218,15 @@ void MessageScanner::skipSpaces() {
   while (p_ != end_ && isSpace(*p_)) ++p_;
 }
 
-MessageScanner::Record* MessageScanner::newRecord(bool isObject) {
+void MessageScanner::deliver() {
+  if (sink_ != nullptr) {
+    sink_->onRecord(current_);
+    return;
+  }
   if (count_ == records_.size()) records_.emplace_back();
-  Record* r = &records_[count_++];
-  r->isObject = isObject;
-  for (std::string& t : r->text) t.clear();
-  return r;
+  Record& kept = records_[count_++];
+  kept.isObject = current_.isObject;
+  for (int m = 0; m < kMemberCount; ++m) kept.text[m] = current_.text[m];
 }
 
 bool MessageScanner::readValue(int depth, std::string* slot, bool isRecord) {
@@ -228,8 +236,19 @@ bool MessageScanner::readValue(int depth, std::string* slot, bool isRecord) {
   const char* const start = p_;
   const char c = *p_++;
   if (isRecord) {
-    Record* r = newRecord(c == '{');
-    if (c == '{') return readObject(depth, r);
+    // A root element: only its record is kept, and only until it is delivered.
+    current_.isObject = c == '{';
+    if (c == '{') {
+      for (std::string& t : current_.text) t.clear();
+      if (!readObject(depth, &current_)) return false;
+      deliver();
+      return true;
+    }
+    for (std::string& t : current_.text) t.clear();
+    --p_;
+    if (!readValue(depth, nullptr, false)) return false;
+    deliver();
+    return true;
   }
   switch (c) {
     case '{':

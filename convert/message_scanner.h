@@ -15,9 +15,14 @@
 //    member, null, a Boolean, an array or an object; of duplicate members the last
 //    one counts.
 //
-// One scanner reads any number of texts in turn; the records of the last read stay
-// valid until the next read, and their buffers are reused by it. Throws nothing but
-// std::bad_alloc. Not thread-safe.
+// Two ways to read. read(text, sink) hands each root element to the sink as soon as
+// it has been read and keeps nothing else, so a text of millions of elements costs
+// one record, not millions; a text refused after some elements were handed over
+// has handed them over all the same (the caller undoes what it did with them).
+// read(text) keeps every element's record until the next read (the form the tests
+// and the differential fuzz target compare with the library). One scanner reads
+// any number of texts in turn and reuses its buffers. Throws nothing but
+// std::bad_alloc and what a sink throws. Not thread-safe.
 #ifndef TARVEX_CONVERT_MESSAGE_SCANNER_H_
 #define TARVEX_CONVERT_MESSAGE_SCANNER_H_
 
@@ -52,11 +57,20 @@ class MessageScanner {
     kArray,     // accepted array; recordCount() elements
   };
 
+  // Receives the root elements of a text read with read(text, sink), in order.
+  class RecordSink {
+   public:
+    virtual ~RecordSink() = default;
+    // `record` is valid only during the call.
+    virtual void onRecord(const Record& record) = 0;
+  };
+
   MessageScanner() = default;
   MessageScanner(const MessageScanner&) = delete;
   MessageScanner& operator=(const MessageScanner&) = delete;
 
-  Outcome read(const std::string& text);
+  Outcome read(const std::string& text, RecordSink* sink);
+  Outcome read(const std::string& text);  // keeps the records: recordCount(), record(i)
 
   std::size_t recordCount() const { return count_; }
   const Record& record(std::size_t i) const { return records_[i]; }
@@ -71,13 +85,15 @@ class MessageScanner {
   bool readNumber(const char* start, std::string* out);
   bool readLiteral(const char* rest, std::size_t size, std::string* slot);
   bool findStringEnd(const char** interiorEnd, bool* escaped);
-  Record* newRecord(bool isObject);
+  void deliver();  // hands current_ to sink_, or keeps it in records_
   void skipSpaces();
 
   const char* p_ = nullptr;    // next byte to read
   const char* end_ = nullptr;  // end of the text
+  RecordSink* sink_ = nullptr;  // null: records kept in records_
+  Record current_;             // the root element being read
   std::vector<Record> records_;
-  std::size_t count_ = 0;      // records of the last read
+  std::size_t count_ = 0;      // records kept by the last read(text)
   std::string name_;           // scratch: a member name that holds escapes
 };
 

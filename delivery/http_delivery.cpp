@@ -11,8 +11,9 @@
 
 namespace {
 
-// A reply body larger than this is not kept: the exchange is cut off and the
-// reply stays empty, so a runaway receiver cannot exhaust memory.
+// A reply body larger than this is not kept, so a runaway receiver cannot exhaust
+// memory: the exchange is cut off and the reply stays empty, or, with durable
+// delivery (where a 2xx must count whatever its body), the rest is read and dropped.
 constexpr std::size_t kMaxReplyBytes = 16u * 1024u * 1024u;
 
 // Request headers libcurl would add on its own that the receiver is not sent
@@ -63,12 +64,24 @@ bool appendHeader(CurlSlistPtr* list, const std::string& line) {
   return true;
 }
 
-// libcurl write callback: appends the reply body to the std::string in `user`.
+// Where the write callback puts the reply body.
+struct ReplySink {
+  std::string body;
+  bool cutLongReply = false;  // keep the first kMaxReplyBytes, drop the rest
+  bool cut = false;           // bytes were dropped
+};
+
+// libcurl write callback: appends the reply body to the ReplySink in `user`.
 size_t collectBody(char* data, size_t size, size_t count, void* user) {
-  std::string* sink = static_cast<std::string*>(user);
+  ReplySink* sink = static_cast<ReplySink*>(user);
   const size_t n = size * count;
-  if (sink->size() + n > kMaxReplyBytes) return 0;  // makes libcurl abort the transfer
-  sink->append(data, n);
+  if (sink->body.size() + n > kMaxReplyBytes) {
+    if (!sink->cutLongReply) return 0;  // makes libcurl abort the transfer
+    sink->body.append(data, kMaxReplyBytes - sink->body.size());
+    sink->cut = true;
+    return n;
+  }
+  sink->body.append(data, n);
   return n;
 }
 
@@ -113,7 +126,8 @@ HttpDelivery::HttpDelivery(const TarvexOptions& options)
       clientCertFile_(options.clientCertFile),
       clientKeyFile_(options.clientKeyFile),
       extraHeaders_(options.extraHeaders),
-      keepAlive_(options.keepAlive != 0) {}
+      keepAlive_(options.keepAlive != 0),
+      cutLongReplies_(options.durable == 1) {}
 
 CURL* HttpDelivery::handleForPost(CurlEasyPtr* fresh) {
   initCurlOnce();
@@ -167,7 +181,8 @@ int HttpDelivery::post(const std::string& url, const std::string& headers,
     if (!given && !appendHeader(&headerList, std::string(name) + ":")) return 1;
   }
 
-  std::string sink;  // reply body
+  ReplySink sink;
+  sink.cutLongReply = cutLongReplies_;
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   // http and https only; a URL without a scheme is taken as http. Any other
@@ -221,8 +236,14 @@ int HttpDelivery::post(const std::string& url, const std::string& headers,
   result.kind = outcomeKind(rc);
   if (rc == CURLE_OK) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
+    result.replyCut = sink.cut;
   } else {
     result.error = reasonText(errorBuffer, rc);
+    curl_off_t sent = 0;
+    if (rc == CURLE_OPERATION_TIMEDOUT &&
+        curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK) {
+      result.sendIncomplete = sent < static_cast<curl_off_t>(body.size());
+    }
   }
   // The kept handle forgets every option (and so every pointer into this call)
   // but keeps its open connection for the next post.
@@ -231,7 +252,7 @@ int HttpDelivery::post(const std::string& url, const std::string& headers,
   switch (result.kind) {
     case HttpOutcomeKind::kReply:
       // Any status: the body is the answer, exactly as received (may be empty).
-      reply = std::move(sink);
+      reply = std::move(sink.body);
       break;
     case HttpOutcomeKind::kConnectFailed:
       reply = kConnectFailedText;

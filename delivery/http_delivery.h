@@ -21,6 +21,10 @@
 // made again, and a request that meets a kept connection closed under it is sent
 // again on a new one (libcurl's own retry of a reused connection).
 //
+// A reply body over 16 MiB ends the exchange as kNoReply with an empty reply; with
+// Durable=1 it is cut to its first 16 MiB instead (outcome.replyCut), so that a 2xx
+// stays a 2xx. A time-out before the whole body went out sets outcome.sendIncomplete.
+//
 // Not thread-safe: one thread uses one object. Holds no pointer into the arguments
 // of a post once it has returned.
 #ifndef TARVEX_DELIVERY_HTTP_DELIVERY_H_
@@ -54,6 +58,7 @@ class HttpDelivery {
   const std::string clientKeyFile_;
   const std::vector<std::string> extraHeaders_;
   const bool keepAlive_;
+  const bool cutLongReplies_;  // durable delivery: a long reply is cut, not a failure
   CurlEasyPtr kept_;  // the reused handle (keep-alive only)
 };
 

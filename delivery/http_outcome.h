@@ -18,6 +18,8 @@ struct HttpOutcome {
   HttpOutcomeKind kind = HttpOutcomeKind::kNoReply;
   long status = 0;    // HTTP status of a kReply, else 0
   std::string error;  // libcurl's error text when not kReply; never holds secrets
+  bool sendIncomplete = false;  // kTimeout before the whole request body was sent
+  bool replyCut = false;        // kReply whose body was longer than the delivery keeps
 };
 
 #endif  // TARVEX_DELIVERY_HTTP_OUTCOME_H_

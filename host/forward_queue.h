@@ -1,10 +1,13 @@
 // ForwardQueue: where the forwarding loop takes its batches from and how it settles
 // them. One loop, one conversion and one post serve both kinds of queue:
 //   - MemoryQueue (host/memory_queue.h): PendingQueue in this process; every batch
-//     leaves the queue when it is taken, whatever its post does;
-//   - StreamQueue (redis/stream_queue.h): the Redis stream of durable delivery; a
-//     batch is acknowledged only once the receiver took it, retried after failures,
-//     and set aside when the receiver rejects it.
+//     leaves the queue when it is taken, whatever its post does (keepsFailed()
+//     false: the loop posts each batch once and settles nothing);
+//   - StreamQueue (redis/stream_queue.h): the Redis stream of durable delivery; the
+//     loop posts a batch in parts (the whole, or halves of a rejected part) and
+//     settles each part: acknowledged once the receiver took it or it gave nothing
+//     to send, retried after failures, its texts set aside one by one when the
+//     receiver rejects them on their own.
 // A queue is used by the forwarding loop's thread only.
 #ifndef TARVEX_HOST_FORWARD_QUEUE_H_
 #define TARVEX_HOST_FORWARD_QUEUE_H_
@@ -13,27 +16,28 @@
 #include <string>
 #include <vector>
 
-#include "delivery/http_outcome.h"
-
-// What the loop does with a batch after a post.
-enum class Settled {
-  kDone,   // the batch is finished with; take the next one
-  kRetry,  // post the same document again after retryPauseMs
-};
-
 class ForwardQueue {
  public:
   virtual ~ForwardQueue() = default;
 
-  // Replaces *batch with the next texts, oldest first, at most kMaxBatch of them.
+  // Replaces *batch with the next texts, oldest first: at most kMaxBatch of them,
+  // and no more once they come to kMaxBatchBytes (a larger text comes alone).
   // Returns their number; 0 when none are waiting.
   virtual std::size_t take(std::vector<std::string>* batch) = 0;
-  // The batch just taken converted into no document: nothing is sent.
-  virtual void settleUnsent() = 0;
-  // The batch just taken was posted and ended so; `reply` is the reply text.
-  virtual Settled settlePosted(const HttpOutcome& outcome, const std::string& reply) = 0;
+  // True when failed parts are kept and retried (durable delivery).
+  virtual bool keepsFailed() const = 0;
+  // Texts [first, first + count) of the batch just taken are finished with:
+  // delivered, or they gave nothing to send.
+  virtual void settle(std::size_t first, std::size_t count) = 0;
+  // Stores text `index` of the batch just taken where rejected texts are kept,
+  // with the HTTP status (0: not sent) and the reply or reason. True once stored;
+  // the caller then settles it.
+  virtual bool setAside(std::size_t index, const std::string& text, long status,
+                        const std::string& reply) = 0;
   // Pause before the retry that follows failed attempt `failures` (1, 2, ...).
   virtual int retryPauseMs(int failures) const = 0;
+  // The longest of those pauses.
+  virtual int retryMaxMs() const = 0;
   // Called after take() returned 0: waits a little before the next take.
   virtual void idle() = 0;
 };

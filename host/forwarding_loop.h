@@ -1,8 +1,26 @@
-// The forwarding loop of the active instance: takes batches of at most 100 texts
-// from its queue, converts each batch into one document, posts it, logs the
-// document and the reply, and lets the queue settle the batch (the in-memory queue
-// removes it whatever happened; the durable one may ask for the same document to be
-// posted again, after a pause). Main thread only.
+// The forwarding loop of the active instance: takes batches from its queue,
+// converts each into one document, posts it, logs the document and the reply, and
+// settles it with the queue.
+//
+// In-memory queue (keepsFailed() false): each batch is posted once, whatever the
+// answer, exactly as the service always did.
+//
+// Durable queue: a batch is delivered in parts, the first being the whole batch,
+// each posted until it is settled (the verdicts are those of host/post_verdict.h):
+//   - accepted, or nothing to send: the part is acknowledged;
+//   - rejected, or too large: a part of several texts is replaced by its two halves,
+//     posted in order; a single text is set aside (ForwardQueue::setAside, whose
+//     failure is retried as a write, never as a post) and then acknowledged;
+//   - retry and credentials: the same part again after the queue's pause;
+//   - a part still failing with retry verdicts after kPoisonFailures attempts over at
+//     least retryMaxMs() is split too (halves inherit its failures), and a single
+//     text in that state is set aside once it failed twice after the receiver had
+//     accepted a document posted after that text first failed: a poison document. While every document fails
+//     (an outage) nothing is set aside. 401 and 407 never set anything aside;
+//   - a text whose conversion fails is isolated like a rejected one and set aside
+//     with status 0 and the reason; a conversion that fails as a whole is retried.
+// RunFlag dropping to 0 during a pause leaves the rest of the batch with the queue
+// (a later owner takes it). Main thread only.
 #ifndef TARVEX_HOST_FORWARDING_LOOP_H_
 #define TARVEX_HOST_FORWARDING_LOOP_H_
 
@@ -15,11 +33,12 @@
 
 constexpr const char* kJsonHeaders = "Content-Type:application/json\r\n";
 constexpr int kRetryWaitStepMs = 100;  // RunFlag is looked at this often while pausing
+constexpr int kPoisonFailures = 5;     // failed attempts before a part counts as poison
+// Reply text kept with a text that was set aside because its conversion failed.
+constexpr const char* kConversionFailedReason = "conversion failed";
 
-// One iteration without the idle wait; the document goes out through `delivery`.
-// A batch the queue wants retried is posted again, after each pause, until it is
-// settled or RunFlag drops to 0 (the batch then stays with the queue). Returns the
-// number of texts taken; 0 means the queue was empty.
+// One iteration without the idle wait; the documents go out through `delivery`.
+// Returns the number of texts taken; 0 means the queue was empty.
 std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                         const std::string& urls, const std::string& headers);
 

@@ -7,12 +7,4 @@ std::size_t MemoryQueue::take(std::vector<std::string>* batch) {
   return popBatch(batch);
 }
 
-void MemoryQueue::settleUnsent() {}
-
-Settled MemoryQueue::settlePosted(const HttpOutcome&, const std::string&) {
-  return Settled::kDone;  // nothing is retried
-}
-
-int MemoryQueue::retryPauseMs(int) const { return 0; }
-
 void MemoryQueue::idle() { pendingWaitForTexts(kMaxBatch, idleMs_); }

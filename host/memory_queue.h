@@ -18,9 +18,13 @@ class MemoryQueue : public ForwardQueue {
   explicit MemoryQueue(int idleMs = kIdleSleepMs) : idleMs_(idleMs) {}
 
   std::size_t take(std::vector<std::string>* batch) override;
-  void settleUnsent() override;
-  Settled settlePosted(const HttpOutcome& outcome, const std::string& reply) override;
-  int retryPauseMs(int failures) const override;
+  bool keepsFailed() const override { return false; }
+  void settle(std::size_t, std::size_t) override {}
+  bool setAside(std::size_t, const std::string&, long, const std::string&) override {
+    return true;
+  }
+  int retryPauseMs(int) const override { return 0; }
+  int retryMaxMs() const override { return 0; }
   void idle() override;
 
  private:

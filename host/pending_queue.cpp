@@ -12,15 +12,29 @@ std::deque<std::string> PendingQueue;
 namespace {
 
 // Guarded by PendingQueueMutex, like the queue itself:
-std::size_t queuedBytes = 0;  // sum of the sizes of the texts in PendingQueue
+std::size_t queuedBytes = 0;  // what the texts in PendingQueue count for (costOf)
 std::condition_variable textsArrived;  // notified when waitTarget is reached
 std::size_t waitTarget = 0;           // texts a waiter waits for; 0: nobody waits
 uint64_t frontSeq = 0;        // texts ever removed from the front: the position of
                               // PendingQueue.front()
 
+std::size_t costOf(const std::string& text) { return text.size() + kTextOverheadBytes; }
+
+// How many of the first `count` texts a batch takes: all, unless their bytes reach
+// kMaxBatchBytes first (the text that reaches it is the last; at least one). The
+// caller holds the lock and count <= size.
+std::size_t capByBytesLocked(std::size_t count) {
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    bytes += PendingQueue[i].size();
+    if (bytes >= kMaxBatchBytes) return i + 1;
+  }
+  return count;
+}
+
 // Removes the n oldest texts; the caller holds the lock and n <= size.
 void dropFrontLocked(std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) queuedBytes -= PendingQueue[i].size();
+  for (std::size_t i = 0; i < n; ++i) queuedBytes -= costOf(PendingQueue[i]);
   PendingQueue.erase(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(n));
   frontSeq += n;
 }
@@ -32,7 +46,7 @@ void pendingAppend(const char* text, std::size_t len) {
   std::size_t dropped = 0;
   {
     std::lock_guard<std::mutex> lock(PendingQueueMutex);
-    queuedBytes += item.size();
+    queuedBytes += costOf(item);
     PendingQueue.push_back(std::move(item));
     if (waitTarget != 0 && PendingQueue.size() >= waitTarget) textsArrived.notify_one();
     while (queuedBytes > kQueueMaxBytes && PendingQueue.size() > 1) {
@@ -120,9 +134,10 @@ std::size_t popBatch(std::vector<std::string>* batch) {
   if (count == 0) return 0;
   std::lock_guard<std::mutex> lock(PendingQueueMutex);
   if (count > PendingQueue.size()) count = PendingQueue.size();
+  count = capByBytesLocked(count);
   batch->reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    queuedBytes -= PendingQueue[i].size();
+    queuedBytes -= costOf(PendingQueue[i]);
     batch->push_back(std::move(PendingQueue[i]));
   }
   PendingQueue.erase(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(count));
@@ -138,6 +153,7 @@ std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq,
   if (count == 0) return 0;
   std::lock_guard<std::mutex> lock(PendingQueueMutex);
   if (count > PendingQueue.size()) count = PendingQueue.size();
+  count = capByBytesLocked(count);
   batch->assign(PendingQueue.begin(), PendingQueue.begin() + static_cast<std::ptrdiff_t>(count));
   if (firstSeq != nullptr) *firstSeq = frontSeq;
   return batch->size();

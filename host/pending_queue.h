@@ -7,7 +7,11 @@
 //     to its newest kQueueKeepNewest;
 //   - by bytes, on every append: while the texts held come to more than
 //     kQueueMaxBytes, the oldest go, but the newest text always stays (a single
-//     text larger than the bound is still forwarded, alone).
+//     text larger than the bound is still forwarded, alone). A text counts its
+//     bytes plus kTextOverheadBytes, what holding it costs beyond them, so a flood
+//     of tiny texts is bounded as well as a few huge ones.
+// A batch stops growing once its texts come to kMaxBatchBytes (one larger text is
+// taken alone).
 // Texts dropped by either bound are counted in pendingTrimmedTotal(). Because an
 // append may drop texts from the front, the forwarding loop removes a batch by the
 // position it was taken from (pendingRemoveTaken), never by a bare count.
@@ -25,6 +29,8 @@ constexpr std::size_t kQueueTrimAbove = 10000;  // trim when more texts than thi
 constexpr std::size_t kQueueKeepNewest = 8000;  // ... down to the newest this many
 constexpr std::size_t kMaxBatch = 100;          // texts per document
 constexpr std::size_t kQueueMaxBytes = 256u * 1024u * 1024u;  // bytes of texts held
+constexpr std::size_t kTextOverheadBytes = 64;  // counted per text on top of its bytes
+constexpr std::size_t kMaxBatchBytes = 4u << 20;  // texts' bytes that end a batch
 
 extern std::mutex PendingQueueMutex;
 extern std::deque<std::string> PendingQueue;  // guarded by PendingQueueMutex
@@ -32,7 +38,7 @@ extern std::deque<std::string> PendingQueue;  // guarded by PendingQueueMutex
 // Each takes and releases PendingQueueMutex once.
 void pendingAppend(const char* text, std::size_t len);
 std::size_t pendingSize();
-std::size_t pendingBytes();  // bytes of the texts held
+std::size_t pendingBytes();  // bytes the texts held count for, overhead included
 void pendingDropOldest(std::size_t n);
 void pendingClear();  // drops every text (not counted as trimmed)
 std::vector<std::string> pendingCopyFront(std::size_t n);

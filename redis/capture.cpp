@@ -9,6 +9,7 @@
 #include "platform/zq_time.h"
 #include "redis/durable_keys.h"
 #include "redis/redis_handles.h"
+#include "redis/script_call.h"
 #include "status/status.h"
 
 namespace {
@@ -24,16 +25,12 @@ int64_t wallSeconds() {
 
 bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
                   const std::string& maxLen) {
-  // One script call for the whole batch: EVALSHA, or EVAL where the server lacks it.
-  std::vector<std::string> args = {"EVALSHA", kCaptureScriptSha, "1", kCaptureStream, maxLen,
-                                   kSeenSeconds};
-  args.insert(args.end(), texts.begin(), texts.end());
-  RedisReplyPtr reply = client.exchange(2, args);
-  if (redisErrorStarts(reply.get(), "NOSCRIPT")) {
-    args[0] = "EVAL";
-    args[1] = kCaptureScript;
-    reply = client.exchange(2, args);
-  }
+  // One script call for the whole batch; the texts are passed without a copy.
+  std::vector<ScriptArg> args = {scriptArg("1"), scriptArg(kCaptureStream), scriptArg(maxLen),
+                                 scriptArg(kSeenSeconds)};
+  args.reserve(args.size() + texts.size());
+  for (const std::string& text : texts) args.push_back(scriptArg(text));
+  RedisReplyPtr reply = callScript(client, 2, kCaptureScriptSha, kCaptureScript, args);
   return reply != nullptr && reply->type == REDIS_REPLY_INTEGER;
 }
 
@@ -55,6 +52,7 @@ void* captureThread(void*) {
     const std::size_t n = takeBatch(&texts, &first, kCaptureBatch, !masterTakes);
     if (n > 0) {
       masterTakes = captureTexts(redisOpt, texts, maxLen);
+      metricsCaptureTaken(masterTakes);
       if (masterTakes) {
         pendingRemoveTaken(first, n);
       } else {

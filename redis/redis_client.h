@@ -105,6 +105,11 @@ class RedisClient : public RedisSettings {
   RedisReplyPtr exchange(int which, int argc, const char** argv, const std::size_t* argvlen);
   RedisReplyPtr exchange(int which, const std::vector<std::string>& args);
 
+  // redisShedReadBuffer on the read (1) or write (2) connection: after a large reply.
+  void shedReadBuffer(int which) {
+    redisShedReadBuffer(which == 1 ? readConn.get() : writeConn.get());
+  }
+
   // Arbitration hash useflag:tarvex. readUseFlag: 1 both fields read (host cut to
   // 127 bytes), 0 a field is missing, -1 no usable reply. writeUseFlag: 1 or -1.
   int readUseFlag(char host[kUseFlagHostSize], int32_t& time);

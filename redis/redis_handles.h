@@ -4,6 +4,7 @@
 #define TARVEX_REDIS_REDIS_HANDLES_H_
 
 #include <hiredis/hiredis.h>
+#include <hiredis/sds.h>
 
 #include <chrono>
 #include <cstdint>
@@ -32,6 +33,25 @@ inline bool redisErrorStarts(const redisReply* r, const char* prefix) {
   const std::size_t n = std::strlen(prefix);
   return r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr && r->len >= n &&
          std::memcmp(r->str, prefix, n) == 0;
+}
+
+// hiredis keeps the read buffer a large reply grew until the next bytes arrive,
+// which on a quiet connection is never: a 16 MB text would stay resident twice.
+// When the reader holds nothing unread and its buffer is larger than its own
+// limit, it is replaced by a fresh one. Null and broken contexts are left alone.
+inline void redisShedReadBuffer(redisContext* c) {
+  if (c == nullptr || c->err != 0 || c->reader == nullptr) return;
+  redisReader* r = c->reader;
+  if (r->ridx != -1 || r->reply != nullptr || r->pos != r->len || r->buf == nullptr ||
+      sdsalloc(r->buf) <= r->maxbuf) {
+    return;
+  }
+  redisReader* fresh = redisReaderCreateWithFunctions(r->fn);
+  if (fresh == nullptr) return;
+  fresh->maxbuf = r->maxbuf;
+  fresh->privdata = r->privdata;
+  redisReaderFree(r);
+  c->reader = fresh;
 }
 
 // Milliseconds of the monotonic clock, for the Redis loops' own pacing.

@@ -4,8 +4,10 @@
 
 #include "host/pending_queue.h"
 #include "platform/zq_thread.h"
+#include "platform/zq_time.h"
 #include "redis/durable_keys.h"
 #include "redis/redis_handles.h"
+#include "redis/script_call.h"
 #include "status/status.h"
 
 namespace {
@@ -40,11 +42,22 @@ bool integerOf(const redisReply* r, long long* out) {
   return true;
 }
 
-// The HTTP statuses after which the receiver may take the same document later.
-bool worthRetrying(const HttpOutcome& outcome) {
-  if (outcome.kind != HttpOutcomeKind::kReply) return true;
-  return outcome.status == 408 || outcome.status == 429 ||
-         (outcome.status >= 500 && outcome.status < 600);
+// Milliseconds part of a stream entry id "<ms>-<seq>"; 0 when it has none.
+int64_t idMillis(const redisReply* id) {
+  if (!isText(id)) return 0;
+  int64_t ms = 0;
+  for (std::size_t i = 0; i < id->len && id->str[i] >= '0' && id->str[i] <= '9'; ++i) {
+    ms = ms * 10 + (id->str[i] - '0');
+  }
+  return ms;
+}
+
+int64_t wallMillis() {
+  int32_t seconds = 0;
+  uint16_t millis = 0;
+  CZqTime t;
+  t.GetNow(&seconds, &millis);
+  return int64_t{seconds} * 1000 + millis;
 }
 
 }  // namespace
@@ -64,73 +77,115 @@ bool StreamQueue::ensureGroup() {
   return groupReady_;
 }
 
-bool StreamQueue::claimOthers() {
-  RedisReplyPtr r = redis_.exchange(2, {"XAUTOCLAIM", kCaptureStream, kForwarderGroup, consumer_,
-                                        "0", claimCursor_, "COUNT", "100", "JUSTID"});
+bool StreamQueue::claimStep(int64_t minIdleMs, bool* done, bool* claimed) {
+  RedisReplyPtr r = redis_.exchange(
+      2, {"XAUTOCLAIM", kCaptureStream, kForwarderGroup, consumer_, std::to_string(minIdleMs),
+          claimCursor_, "COUNT", std::to_string(kMaxBatch), "JUSTID"});
   if (!isArray(r.get()) || r->elements < 2 || !isText(r->element[0])) return false;
   claimCursor_.assign(r->element[0]->str, r->element[0]->len);
-  if (claimCursor_ == "0-0") phase_ = Phase::kOwnPending;
+  *done = claimCursor_ == "0-0";
+  *claimed = isArray(r->element[1]) && r->element[1]->elements > 0;
   return true;
 }
 
-std::size_t StreamQueue::read(const char* from, bool block, std::vector<std::string>* batch) {
-  std::vector<std::string> args = {"XREADGROUP", "GROUP", kForwarderGroup, consumer_,
-                                   "COUNT", std::to_string(kMaxBatch)};
-  if (block) args.insert(args.end(), {"BLOCK", std::to_string(kStreamBlockMs)});
-  args.insert(args.end(), {"STREAMS", kCaptureStream, from});
-  RedisReplyPtr r = redis_.exchange(2, args);
-  lastReadFailed_ = r == nullptr || r->type == REDIS_REPLY_ERROR;
-  if (redisErrorStarts(r.get(), "NOGROUP")) groupReady_ = false;
-  if (!isArray(r.get()) || r->elements == 0 || !isArray(r->element[0]) ||
-      r->element[0]->elements < 2 || !isArray(r->element[0]->element[1])) {
-    return 0;  // nothing new within the wait (a nil reply), or no usable reply
-  }
-  const redisReply* entries = r->element[0]->element[1];
+std::size_t StreamQueue::takeEntries(const redisReply* entries, std::vector<std::string>* batch) {
   std::size_t gone = 0;  // entries whose text was trimmed away while pending
   for (std::size_t i = 0; i < entries->elements; ++i) {
     const redisReply* e = entries->element[i];
-    if (!isArray(e) || e->elements < 2 || !isText(e->element[0])) continue;
+    if (!isArray(e) || e->elements < 1 || !isText(e->element[0])) continue;
     std::string id(e->element[0]->str, e->element[0]->len);
-    const redisReply* text = valueOf(e->element[1], "text");
+    const redisReply* text = e->elements >= 2 ? valueOf(e->element[1], "text") : nullptr;
     if (!isText(text)) {
       unacked_.push_back(std::move(id));
       ++gone;
       continue;
     }
     ids_.push_back(std::move(id));
-    texts_.emplace_back(text->str, text->len);
+    batch->emplace_back(text->str, text->len);
   }
   metricsTextsTrimmed(gone);
-  *batch = texts_;
   return entries->elements;
+}
+
+std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
+  const std::string most = std::to_string(kMaxBatch);
+  const std::string budget = std::to_string(kMaxBatchBytes);
+  RedisReplyPtr r = callScript(redis_, 2, kReadScriptSha, kReadScript,
+                               {scriptArg("1"), scriptArg(kCaptureStream),
+                                scriptArg(kForwarderGroup), scriptArg(consumer_),
+                                scriptArg(pending ? "0" : ">"), scriptArg(most),
+                                scriptArg(budget)});
+  lastReadFailed_ = !isArray(r.get());
+  if (redisErrorStarts(r.get(), "NOGROUP") ||
+      (r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr &&
+       std::strstr(r->str, "NOGROUP") != nullptr)) {
+    groupReady_ = false;
+  }
+  if (lastReadFailed_) return 0;
+  std::size_t entries = takeEntries(r.get(), batch);
+  r.reset();
+  redis_.shedReadBuffer(2);
+  if (entries > 0 || pending) return entries;
+
+  // Nothing new: wait a little for the next entry, which comes alone.
+  r = redis_.exchange(2, {"XREADGROUP", "GROUP", kForwarderGroup, consumer_, "COUNT", "1",
+                          "BLOCK", std::to_string(kStreamBlockMs), "STREAMS", kCaptureStream,
+                          ">"});
+  lastReadFailed_ = r == nullptr || r->type == REDIS_REPLY_ERROR;
+  if (redisErrorStarts(r.get(), "NOGROUP")) groupReady_ = false;
+  if (!isArray(r.get()) || r->elements == 0 || !isArray(r->element[0]) ||
+      r->element[0]->elements < 2 || !isArray(r->element[0]->element[1])) {
+    return 0;  // nothing new within the wait (a nil reply), or no usable reply
+  }
+  entries = takeEntries(r->element[0]->element[1], batch);
+  r.reset();
+  redis_.shedReadBuffer(2);
+  return entries;
 }
 
 std::size_t StreamQueue::take(std::vector<std::string>* batch) {
   batch->clear();
   ids_.clear();
-  texts_.clear();
-  if (redisSteadyMs() - statsAtMs_ >= kStreamStatsEveryMs) refreshStats();
+  const int64_t nowMs = redisSteadyMs();
+  if (nowMs - statsAtMs_ >= kStreamStatsEveryMs) refreshStats();
   if (!unacked_.empty()) ack();
   if (!ensureGroup()) {
     lastReadFailed_ = true;
+    metricsGroupReadFailed(true);
     return 0;
   }
-  if (phase_ == Phase::kClaimOthers) {
-    lastReadFailed_ = !claimOthers();
+  if (phase_ == Phase::kNew && !sweeping_ && nowMs - sweptAtMs_ >= kClaimEveryMs) {
+    sweeping_ = true;  // entries held too long by any consumer, this one included
+    sweptAtMs_ = nowMs;
+    claimCursor_ = "0-0";
+  }
+  if (phase_ == Phase::kClaimOthers || sweeping_) {
+    bool done = false, claimed = false;
+    const int64_t minIdle = phase_ == Phase::kClaimOthers ? 0 : claimIdleMs();
+    lastReadFailed_ = !claimStep(minIdle, &done, &claimed);
+    metricsGroupReadFailed(lastReadFailed_);
+    if (lastReadFailed_) return 0;
+    if (claimed && phase_ == Phase::kNew) phase_ = Phase::kOwnPending;
+    if (done) {
+      sweeping_ = false;
+      if (phase_ == Phase::kClaimOthers) phase_ = Phase::kOwnPending;
+    }
     return 0;
   }
-  if (phase_ == Phase::kOwnPending) {
-    const std::size_t entries = read("0", false, batch);
-    if (entries == 0 && !lastReadFailed_) phase_ = Phase::kNew;
-    return batch->size();
+  const bool pending = phase_ == Phase::kOwnPending;
+  const std::size_t entries = read(pending, batch);
+  metricsGroupReadFailed(lastReadFailed_);
+  if (lastReadFailed_) {
+    // The reply may have been lost after Redis ran the read: its entries are
+    // pending under this name now, and are read again before new ones.
+    phase_ = Phase::kOwnPending;
+    return 0;
   }
-  read(">", true, batch);
+  if (pending && entries == 0) phase_ = Phase::kNew;
   return batch->size();
 }
 
 bool StreamQueue::ack() {
-  unacked_.insert(unacked_.end(), ids_.begin(), ids_.end());
-  ids_.clear();
   if (unacked_.empty()) return true;
   std::vector<std::string> args = {"XACK", kCaptureStream, kForwarderGroup};
   args.insert(args.end(), unacked_.begin(), unacked_.end());
@@ -140,30 +195,29 @@ bool StreamQueue::ack() {
   return true;
 }
 
-bool StreamQueue::deadLetter(long status, const std::string& reply) {
-  const std::string statusText = std::to_string(status);
-  for (const std::string& text : texts_) {
-    RedisReplyPtr r = redis_.exchange(2, {"XADD", kDeadLetterStream, "MAXLEN", "~",
-                                          deadLetterMaxLen_, "*", "text", text, "status",
-                                          statusText, "reply", reply});
-    if (r == nullptr || r->type == REDIS_REPLY_ERROR) return false;
+void StreamQueue::settle(std::size_t first, std::size_t count) {
+  for (std::size_t i = first; i < first + count && i < ids_.size(); ++i) {
+    unacked_.push_back(ids_[i]);
   }
-  return true;
+  ack();
 }
 
-void StreamQueue::settleUnsent() { ack(); }
-
-Settled StreamQueue::settlePosted(const HttpOutcome& outcome, const std::string& reply) {
-  if (outcome.kind == HttpOutcomeKind::kReply && outcome.status >= 200 && outcome.status < 300) {
-    ack();
-    return Settled::kDone;
-  }
-  if (worthRetrying(outcome)) return Settled::kRetry;
-  // The receiver will never take this document. Until the dead letters are stored
-  // the batch is kept, so that nothing is acknowledged unrecorded.
-  if (!deadLetter(outcome.status, reply)) return Settled::kRetry;
-  ack();
-  return Settled::kDone;
+bool StreamQueue::setAside(std::size_t, const std::string& text, long status,
+                           const std::string& reply) {
+  const std::string statusText = std::to_string(status);
+  const std::string time = std::to_string(wallMillis() / 1000);
+  const std::size_t replyBytes = reply.size() < kDeadLetterReplyBytes ? reply.size()
+                                                                      : kDeadLetterReplyBytes;
+  const char* argv[] = {"XADD",   kDeadLetterStream, "MAXLEN", "~",
+                        deadLetterMaxLen_.c_str(), "*", "text", text.data(),
+                        "status", statusText.c_str(), "reply", reply.data(),
+                        "time",   time.c_str()};
+  const std::size_t argvlen[] = {4, std::strlen(kDeadLetterStream), 6, 1,
+                                 deadLetterMaxLen_.size(), 1, 4, text.size(),
+                                 6, statusText.size(), 5, replyBytes,
+                                 4, time.size()};
+  RedisReplyPtr r = redis_.exchange(2, 14, argv, argvlen);
+  return r != nullptr && r->type != REDIS_REPLY_ERROR;
 }
 
 int StreamQueue::retryPauseMs(int failures) const {
@@ -183,6 +237,7 @@ void StreamQueue::refreshStats() {
   RedisReplyPtr stream = redis_.exchange(2, {"XINFO", "STREAM", kCaptureStream});
   RedisReplyPtr groups = redis_.exchange(2, {"XINFO", "GROUPS", kCaptureStream});
   RedisReplyPtr dead = redis_.exchange(2, {"XLEN", kDeadLetterStream});
+  RedisReplyPtr summary = redis_.exchange(2, {"XPENDING", kCaptureStream, kForwarderGroup});
   long long length = 0, added = 0, pending = 0, read = 0, deadLetters = 0;
   const bool haveStream = integerOf(valueOf(stream.get(), "length"), &length) &&
                           integerOf(valueOf(stream.get(), "entries-added"), &added);
@@ -197,6 +252,10 @@ void StreamQueue::refreshStats() {
   }
   integerOf(dead.get(), &deadLetters);
   metricsSetDurable(length, pending, deadLetters);
+  // XPENDING's summary: count, smallest id, largest id, consumers.
+  const int64_t oldestMs =
+      isArray(summary.get()) && summary->elements >= 2 ? idMillis(summary->element[1]) : 0;
+  metricsSetOldestPending(oldestMs > 0 ? wallMillis() - oldestMs : 0);
   // Both trimming and reading take entries from the front: of the entries trimmed
   // so far (added - length), those beyond what the group had read were never sent.
   if (!haveStream || !haveRead) return;

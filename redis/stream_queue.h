@@ -5,16 +5,21 @@
 // take(): before the first new entry, the entries that other consumers read but
 // never acknowledged are claimed, then this consumer's own pending entries are
 // read again (a batch posted but not acknowledged goes out again: at least once,
-// never lost); after that XREADGROUP ... BLOCK kStreamBlockMs reads new ones.
+// never lost); after that new ones. After any read or claim that got no usable
+// reply, the own pending entries are read again before new ones: a read whose
+// reply was lost left its entries pending under this name. Every kClaimEveryMs the
+// entries any consumer has held longer than claimIdleMs() are claimed too, so an
+// entry never waits for a takeover. Reads go through kReadScript: at most
+// kMaxBatch entries, and no more once their texts reach kMaxBatchBytes; when none
+// is waiting, one XREADGROUP ... BLOCK kStreamBlockMs waits for the next entry.
 // Entries whose text was trimmed away are acknowledged and counted as trimmed.
-// settlePosted(): a 2xx acknowledges the batch; no reply, a refused or reset
-// connection, a TLS failure, a time-out, 408, 429 and 5xx keep it for a retry
-// (pauses 1 s, 2 s, 4 s ..., capped at RetryMaxSeconds); any other status puts
-// each text with the status and the reply into tarvex:deadletter, then
-// acknowledges. Acknowledgements Redis did not take are sent again later.
-// Every kStreamStatsEveryMs the stream's length, pending entries and dead letters
-// go to the status metrics, and entries trimmed before they were read are counted.
-// Main thread only; owns its RedisClient.
+//
+// settle() acknowledges texts of the batch (acknowledgements Redis did not take
+// are sent again later); setAside() adds one text to tarvex:deadletter with its
+// status, the first kDeadLetterReplyBytes of the reply and the time.
+// Every kStreamStatsEveryMs the stream's length, pending entries, the oldest
+// pending entry and the dead letters go to the status metrics, and entries trimmed
+// before they were read are counted. Main thread only; owns its RedisClient.
 #ifndef TARVEX_REDIS_STREAM_QUEUE_H_
 #define TARVEX_REDIS_STREAM_QUEUE_H_
 
@@ -25,9 +30,13 @@
 #include "host/forward_queue.h"
 #include "redis/redis_client.h"
 
-constexpr int kStreamBlockMs = 100;       // longest wait of one read for new entries
+constexpr int kStreamBlockMs = 100;        // longest wait of one read for new entries
 constexpr int kStreamStatsEveryMs = 5000;  // stream figures refreshed this often
 constexpr int kStreamFailedWaitMs = 100;   // pause after a read Redis did not answer
+constexpr int kClaimEveryMs = 30000;       // entries held too long are claimed this often
+// An entry held unacknowledged longer than one post, one longest retry pause and
+// one more post could take is claimed: kPostBoundMs + RetryMaxSeconds + kPostBoundMs.
+constexpr int kPostBoundMs = 15000;
 
 class StreamQueue : public ForwardQueue {
  public:
@@ -35,23 +44,30 @@ class StreamQueue : public ForwardQueue {
   explicit StreamQueue(std::string consumer);
 
   std::size_t take(std::vector<std::string>* batch) override;
-  void settleUnsent() override;
-  Settled settlePosted(const HttpOutcome& outcome, const std::string& reply) override;
+  bool keepsFailed() const override { return true; }
+  void settle(std::size_t first, std::size_t count) override;
+  bool setAside(std::size_t index, const std::string& text, long status,
+                const std::string& reply) override;
   int retryPauseMs(int failures) const override;
+  int retryMaxMs() const override { return retryMaxSeconds_ * 1000; }
   void idle() override;
 
   // Entries ever trimmed before this consumer group read them, as last seen.
   uint64_t trimmedUnread() const { return trimmedUnread_; }
+  // Idle time after which take() claims another consumer's entry, milliseconds.
+  int64_t claimIdleMs() const { return 2 * int64_t{kPostBoundMs} + retryMaxMs(); }
 
  private:
   // Where take() reads from.
   enum class Phase { kClaimOthers, kOwnPending, kNew };
 
   bool ensureGroup();
-  bool claimOthers();
-  std::size_t read(const char* from, bool block, std::vector<std::string>* batch);
+  // One XAUTOCLAIM step from claimCursor_ of entries idle at least minIdleMs; false
+  // without a usable reply. *done: the cursor went round; *claimed: ids were moved.
+  bool claimStep(int64_t minIdleMs, bool* done, bool* claimed);
+  std::size_t read(bool pending, std::vector<std::string>* batch);
+  std::size_t takeEntries(const struct redisReply* entries, std::vector<std::string>* batch);
   bool ack();
-  bool deadLetter(long status, const std::string& reply);
   void refreshStats();
 
   RedisClient redis_;
@@ -61,9 +77,10 @@ class StreamQueue : public ForwardQueue {
   bool groupReady_ = false;        // the consumer group is known to exist
   Phase phase_ = Phase::kClaimOthers;
   std::string claimCursor_ = "0-0";  // XAUTOCLAIM position while claiming
+  bool sweeping_ = false;            // a periodic claim is under way
+  int64_t sweptAtMs_ = 0;            // steady ms the last periodic claim began
   bool lastReadFailed_ = false;      // the latest read got no usable reply
   std::vector<std::string> ids_;     // entry ids of the batch taken last
-  std::vector<std::string> texts_;   // its texts, for the dead letters
   std::vector<std::string> unacked_;  // ids whose acknowledgement Redis did not take
   int64_t statsAtMs_ = 0;             // steady ms of the last refreshStats
   uint64_t trimmedUnread_ = 0;        // entries trimmed unread, as last computed

@@ -123,6 +123,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
     }
     pinged = false;  // anything that arrives, the pong included, shows the server alive
     RedisReplyPtr delivery(static_cast<redisReply*>(raw));
+    redisShedReadBuffer(readConn.get());  // before the text is copied into the queue
     if (!isPong(delivery.get())) queueControlTexts(delivery.get());
   }
   readConn.reset();

@@ -190,4 +190,23 @@ void metricsSetDurable(int64_t streamLength, int64_t pending, int64_t deadLetter
   gMetrics.deadLetters.store(deadLetters, kRelaxed);
 }
 
+void metricsTextSetAside() { gMetrics.textsSetAside.fetch_add(1, kRelaxed); }
+
+namespace {
+
+// Keeps the start of a failing stretch: set on its first failure, cleared by success.
+void noteFailing(std::atomic<int64_t>* since, bool failing) {
+  if (!failing) {
+    since->store(0, kRelaxed);
+  } else if (since->load(kRelaxed) == 0) {
+    since->store(statusSteadyMs(), kRelaxed);
+  }
+}
+
+}  // namespace
+
+void metricsCaptureTaken(bool taken) { noteFailing(&gMetrics.captureFailingSinceMs, !taken); }
+void metricsGroupReadFailed(bool failed) { noteFailing(&gMetrics.groupFailingSinceMs, failed); }
+void metricsSetOldestPending(int64_t wallMs) { gMetrics.oldestPendingWallMs.store(wallMs, kRelaxed); }
+
 void statusOwnerStarted() { gMetrics.role.store(static_cast<int32_t>(ServiceRole::kOwner)); }

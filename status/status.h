@@ -77,6 +77,10 @@ struct ServiceMetrics {
   std::atomic<int64_t> streamLength{0};
   std::atomic<int64_t> streamPending{0};
   std::atomic<int64_t> deadLetters{0};
+  std::atomic<uint64_t> textsSetAside{0};         // texts this copy put in the dead letters
+  std::atomic<int64_t> captureFailingSinceMs{0};  // steady ms since no master takes captures; 0: one does
+  std::atomic<int64_t> groupFailingSinceMs{0};    // steady ms since the owner cannot read the group; 0: it can
+  std::atomic<int64_t> oldestPendingWallMs{0};    // wall ms of the oldest unacknowledged entry; 0: none
 };
 
 extern ServiceMetrics gMetrics;
@@ -101,6 +105,10 @@ void metricsCountReply(const HttpOutcome& outcome);
 // A standby's read of the owner hash (result as RedisClient::readUseFlag).
 void metricsOwnerHashRead(int result, const char* host, int32_t heartbeat);
 void metricsSetDurable(int64_t streamLength, int64_t pending, int64_t deadLetters);
+void metricsTextSetAside();               // one text went to the dead letters
+void metricsCaptureTaken(bool taken);     // a capture call a master took, or not
+void metricsGroupReadFailed(bool failed);  // the owner's latest read or claim of the group
+void metricsSetOldestPending(int64_t wallMs);  // the oldest unacknowledged entry; 0: none
 
 ReplyKind replyKindOf(const HttpOutcome& outcome);
 

@@ -194,8 +194,37 @@ std::string renderMetrics() {
   sample(&out, "tarvex_stream_pending_entries", "", gMetrics.streamPending.load(kRelaxed));
   family(&out, "tarvex_dead_letters", "gauge", "Entries in the dead-letter stream.");
   sample(&out, "tarvex_dead_letters", "", gMetrics.deadLetters.load(kRelaxed));
+  family(&out, "tarvex_texts_set_aside_total", "counter",
+         "Texts this copy put in the dead-letter stream.");
+  sampleU(&out, "tarvex_texts_set_aside_total", "", load(gMetrics.textsSetAside));
   return out;
 }
+
+namespace {
+
+// What keeps a durable copy from doing its job; "" when nothing does. Each figure
+// stays 0 without durable delivery.
+std::string durableHealthReason(int32_t role, int64_t nowSteadyMs, int64_t nowWallSeconds) {
+  const int64_t captureSince = gMetrics.captureFailingSinceMs.load(kRelaxed);
+  if (captureSince != 0 && nowSteadyMs - captureSince >= kCaptureFailingMs) {
+    return "no master has taken the captures for " +
+           std::to_string((nowSteadyMs - captureSince) / 1000) + " s";
+  }
+  if (role != static_cast<int32_t>(ServiceRole::kOwner)) return "";
+  const int64_t groupSince = gMetrics.groupFailingSinceMs.load(kRelaxed);
+  if (groupSince != 0 && nowSteadyMs - groupSince >= kGroupFailingMs) {
+    return "cannot read or claim from the consumer group for " +
+           std::to_string((nowSteadyMs - groupSince) / 1000) + " s";
+  }
+  const int64_t oldestMs = gMetrics.oldestPendingWallMs.load(kRelaxed);
+  if (oldestMs != 0 && nowWallSeconds * 1000 - oldestMs > kOldestPendingMs) {
+    return "oldest unacknowledged entry is " +
+           std::to_string((nowWallSeconds * 1000 - oldestMs) / 1000) + " s old";
+  }
+  return "";
+}
+
+}  // namespace
 
 HealthAnswer healthAnswer(int64_t nowSteadyMs, int64_t nowWallSeconds) {
   const int32_t role = gMetrics.role.load(kRelaxed);
@@ -222,6 +251,7 @@ HealthAnswer healthAnswer(int64_t nowSteadyMs, int64_t nowWallSeconds) {
   } else {
     reason = "starting";
   }
+  if (reason.empty()) reason = durableHealthReason(role, nowSteadyMs, nowWallSeconds);
   HealthAnswer answer;
   answer.httpStatus = reason.empty() ? 200 : 503;
   answer.json = std::string("{\"status\":\"") + (reason.empty() ? "ok" : "failing") +

@@ -13,6 +13,9 @@
 constexpr std::size_t kOwnerHostShown = 127;       // bytes of the owner name kept
 constexpr int64_t kHealthPostWindowSeconds = 60;   // a post older than this is not judged
 constexpr int64_t kStandbyReadStaleMs = 15000;     // three standby polls without a read
+constexpr int64_t kCaptureFailingMs = 10000;       // durable: no master took captures this long
+constexpr int64_t kGroupFailingMs = 10000;         // durable: the owner cannot read the group
+constexpr int64_t kOldestPendingMs = 300000;       // durable: oldest unacknowledged entry's age
 
 // Label values of the reply kinds and skip reasons, as on /metrics.
 const char* replyKindLabel(ReplyKind kind);
