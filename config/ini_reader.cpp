@@ -1,5 +1,6 @@
 #include "config/ini_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,18 +8,20 @@
 #include "config/config_path.h"
 #include "config/ini_syntax.h"
 
-IniReader::IniReader(const char* fileName) : path_(configPath(fileName)) {
-  std::memset(value_, 0, sizeof(value_));
-}
+IniReader::IniReader(const char* fileName, IniLimits limits)
+    : path_(configPath(fileName)),
+      limits_(limits),
+      line_(limits.maxLine + 1, '\0'),
+      value_(limits.maxValue + 1, '\0') {}
 
 const char* IniReader::readString(const char* section, const char* key,
                                   const char* defaultText) {
-  std::memset(value_, 0, sizeof(value_));
+  std::fill(value_.begin(), value_.end(), '\0');
   auto setValue = [this](const char* text, std::size_t n) {
-    if (n > kIniValueSize - 1) n = kIniValueSize - 1;
-    std::memcpy(value_, text, n);
+    if (n > limits_.maxValue) n = limits_.maxValue;
+    std::memcpy(value_.data(), text, n);
     value_[n] = '\0';
-    return value_;
+    return value_.data();
   };
   const char* def = defaultText != nullptr ? defaultText : "";
 
@@ -32,10 +35,10 @@ const char* IniReader::readString(const char* section, const char* key,
   const std::string header = std::string("[") + (section != nullptr ? section : "") + "]";
   const std::string wanted = key != nullptr ? key : "";
   bool inSection = false;
-  char line[kIniMaxLine + 1];
+  char* line = line_.data();
   std::size_t len = 0;
   bool atEof = false;
-  while (iniReadLine(f, line, &len, &atEof)) {
+  while (iniReadLine(f, line, limits_.maxLine, &len, &atEof)) {
     if (!iniCommentLine(line, len)) {
       const char* eq = static_cast<const char*>(std::memchr(line, '=', len));
       if (eq == nullptr) {

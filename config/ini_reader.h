@@ -7,9 +7,10 @@
 // line opens the wanted section when it begins with "[" + section + "]". Once the
 // section has been opened it stays open to the end of the file. Spaces and CRs are
 // trimmed from both ends of names and values; tabs and all other bytes are kept.
-// A key line with nothing after "=" gives the empty text. Lines longer than
-// kIniMaxLine bytes are cut to their first kIniMaxLine bytes; the rest of such a
-// line is skipped.
+// A key line with nothing after "=" gives the empty text. Lines longer than the
+// reader's line limit are cut to that many bytes (the rest of such a line is
+// skipped), and values, defaults included, to its value limit. The limits default to
+// kIniClassicLimits (1023 and 1023), those of rdsset.ini and logsynset.ini.
 //
 // A missing file prints "have   no   such   file \n" on stdout and gives the
 // default; a missing key gives the default silently.
@@ -21,15 +22,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/ini_syntax.h"
 
-constexpr std::size_t kIniValueSize = 1024; // result buffer, with the NUL
+// Result buffer of a reader with kIniClassicLimits, with the NUL.
+constexpr std::size_t kIniValueSize = kIniClassicLimits.maxValue + 1;
 
 class IniReader {
  public:
   // Sets the path to configPath(fileName); does not open the file.
-  explicit IniReader(const char* fileName);
+  explicit IniReader(const char* fileName, IniLimits limits = kIniClassicLimits);
 
   IniReader(const IniReader&) = delete;
   IniReader& operator=(const IniReader&) = delete;
@@ -41,10 +44,13 @@ class IniReader {
   uint64_t readNumber(const char* section, const char* key, const char* defaultText);
 
   const std::string& path() const { return path_; }
+  const IniLimits& limits() const { return limits_; }
 
  private:
-  std::string path_;           // full path of the file; "" when no root is known
-  char value_[kIniValueSize];  // result of the latest lookup
+  std::string path_;         // full path of the file; "" when no root is known
+  IniLimits limits_;
+  std::vector<char> line_;   // the line being read, limits_.maxLine + 1 bytes
+  std::vector<char> value_;  // result of the latest lookup, limits_.maxValue + 1 bytes
 };
 
 // The low 32 bits of a readNumber result, as the signed integer callers keep.

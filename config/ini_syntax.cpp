@@ -1,22 +1,22 @@
 #include "config/ini_syntax.h"
 
-bool iniReadLine(std::FILE* f, char* buf, std::size_t* len, bool* atEof) {
+bool iniReadLine(std::FILE* f, char* buf, std::size_t maxLine, std::size_t* len, bool* atEof,
+                 std::size_t* fullLen) {
   std::size_t n = 0;
+  std::size_t total = 0;
   int c;
   bool any = false;
   *atEof = false;
   while ((c = std::getc(f)) != EOF) {
     any = true;
-    if (c == '\n') {
-      buf[n] = '\0';
-      *len = n;
-      return true;
-    }
-    if (n < kIniMaxLine) buf[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+    ++total;
+    if (n < maxLine) buf[n++] = static_cast<char>(c);
   }
   buf[n] = '\0';
   *len = n;
-  *atEof = true;
+  if (fullLen != nullptr) *fullLen = total;
+  if (c != '\n') *atEof = true;
   return any;
 }
 

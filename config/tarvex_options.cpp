@@ -25,8 +25,12 @@ bool TarvexOptions::load() {
   const std::string path = configPath(kOptionsFile);
   if (path.empty() || ::access(path.c_str(), F_OK) != 0) return false;
   present = true;
+  if (!configFileReadable(path, &whyUnreadable)) {
+    unreadable = true;
+    return true;
+  }
 
-  IniReader getIni(kOptionsFile);
+  IniReader getIni(kOptionsFile, kOptionsIniLimits);
   redisUser = getIni.readString("RedisAuth", "RedisUser", "");
   redisPassword = getIni.readString("RedisAuth", "RedisPassword", "");
   sentinelUser = getIni.readString("RedisAuth", "SentinelUser", "");

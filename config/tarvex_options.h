@@ -4,6 +4,10 @@
 // and nothing is printed, so an installation without the file behaves exactly as
 // the two original files make it behave. Each option switches on one thing.
 // Key names are unique across the file (the reader never closes a section).
+// A file that is there but cannot be read leaves every field at its default and
+// sets `unreadable` with the reason; load() prints nothing about it, and the
+// service's start refuses to run on such defaults. Values are read up to
+// kOptionsMaxValue bytes (a long bearer token fits); longer ones are cut.
 //
 // A header line holding CR or LF is refused at load: one stderr line, not sent.
 // Secrets (the passwords, the private key path) are never printed by this class.
@@ -17,15 +21,23 @@
 #include <string>
 #include <vector>
 
+#include "config/ini_syntax.h"
+
 constexpr const char* kOptionsFile = "tarvex.ini";
+constexpr std::size_t kOptionsMaxValue = 8191;  // bytes of a value kept
+// A line holds a key name, "=" and blanks besides its value: room for them.
+constexpr std::size_t kOptionsLineRoom = 1024;  // bytes
+constexpr IniLimits kOptionsIniLimits{kOptionsMaxValue + kOptionsLineRoom, kOptionsMaxValue};
 constexpr int32_t kMaxExtraHeaders = 100;  // header lines read, whatever HeaderNum says
 
 struct TarvexOptions {
-  // Reads cfg/tarvex.ini into the fields (defaults when it is absent). Returns true
-  // when the file was found.
+  // Reads cfg/tarvex.ini into the fields (defaults when it is absent or cannot be
+  // read). Returns true when the file was found.
   bool load();
 
-  bool present = false;  // cfg/tarvex.ini was found
+  bool present = false;        // cfg/tarvex.ini was found
+  bool unreadable = false;     // it was found but cannot be read: fields are defaults
+  std::string whyUnreadable;   // strerror text when unreadable
 
   // [RedisAuth]
   std::string redisUser;         // ACL user of the data nodes; empty: AUTH <password>

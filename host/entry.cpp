@@ -14,6 +14,7 @@
 #include "host/memory_queue.h"
 #include "host/messages.h"
 #include "host/run_flag.h"
+#include "host/start_gate.h"
 #include "platform/decimal.h"
 #include "platform/instance_mutex.h"
 #include "platform/kprintf.h"
@@ -86,6 +87,7 @@ int tarvexMain(int argc, char** argv) {
 
   TarvexOptions options;
   options.load();
+  if (!startGateOpen(options)) endProcess();
   const bool durable = options.durable == 1;
   if (durable) {
     // Every copy captures from the start, standbys too, so that a takeover resumes

@@ -17,10 +17,12 @@
 #include "config/redis_settings.h"
 #include "config/sync_config.h"
 #include "config/tarvex_options.h"
+#include "redis/server_version.h"
 #include "status/gbk_display.h"
 #include "status/ini_scan.h"
 #include "status/reach_probe.h"
 #include "status/status_endpoint.h"
+#include "status/url_display.h"
 
 namespace {
 
@@ -71,6 +73,11 @@ class CheckReport {
 };
 
 bool fileExists(const std::string& path) { return !path.empty() && ::access(path.c_str(), F_OK) == 0; }
+
+// How much of a line and a value the service's reader of `fileName` keeps.
+IniLimits limitsOf(const std::string& fileName) {
+  return fileName == kOptionsFile ? kOptionsIniLimits : kIniClassicLimits;
+}
 
 // A number written with a leading 0 (octal to the reader) or a port out of range.
 void checkNumberText(CheckReport& report, const char* file, const std::string& key,
@@ -288,7 +295,7 @@ std::string checkSyncSettings(CheckReport& report, bool present, std::string* sc
   GbkDisplay gbk;
   const std::string written = ini.readString("tovraurl", "url", "");
   const std::string url = config.url;
-  report.row("url", url.empty() ? "(empty)" : gbk.show(url));
+  report.row("url", url.empty() ? "(empty)" : gbk.show(urlWithoutCredentials(url)));
   if (written.size() > kMaxUrl) {
     report.warning(std::string(kSyncFile) + ": url is " + std::to_string(written.size()) +
                    " characters; only the first " + std::to_string(kMaxUrl) +
@@ -352,6 +359,8 @@ void checkOptions(CheckReport& report, const TarvexOptions& options, const std::
   report.heading("Options (tarvex.ini)");
   if (!options.present) {
     report.row("file", "absent: every option at its default");
+  } else if (options.unreadable) {
+    report.row("file", "cannot be read: the service does not start");
   }
   const auto who = [](const std::string& user, const std::string& password) {
     if (password.empty()) return std::string("no AUTH");
@@ -401,9 +410,10 @@ void checkKeyNames(CheckReport& report, const std::string& fileName) {
   if (known == nullptr) return;
   std::set<std::string> sections;
   for (const KnownIniKey& k : *known) sections.insert(k.section);
-  IniReader ini(fileName.c_str());
+  const IniLimits limits = limitsOf(fileName);
+  IniReader ini(fileName.c_str(), limits);
   std::map<std::string, long> counts;  // count key -> value the service reads
-  for (const IniKeyLine& line : scanIniKeys(configPath(fileName.c_str()))) {
+  for (const IniKeyLine& line : scanIniKeys(configPath(fileName.c_str()), limits)) {
     if (sections.count(line.section) == 0) continue;
     const KnownIniKey* match = nullptr;
     long index = -1;
@@ -415,6 +425,17 @@ void checkKeyNames(CheckReport& report, const std::string& fileName) {
                      (suggestion.empty() ? "; check its spelling"
                                          : "; did you mean " + suggestion + "?"));
       continue;
+    }
+    if (line.keptBytes < line.valueBytes) {
+      if (line.lineBytes > limits.maxLine) {
+        report.error(where + " is cut: its line is " + std::to_string(line.lineBytes) +
+                     " bytes and only the first " + std::to_string(limits.maxLine) +
+                     " bytes of a line are read. Shorten it");
+      } else {
+        report.error(where + " is cut: its value is " + std::to_string(line.valueBytes) +
+                     " bytes and only the first " + std::to_string(limits.maxValue) +
+                     " are read. Shorten it");
+      }
     }
     if (index < 0 || match->countKey[0] == '\0') continue;
     if (counts.count(match->countKey) == 0) {
@@ -430,6 +451,27 @@ void checkKeyNames(CheckReport& report, const std::string& fileName) {
 
 // ---- tries ---------------------------------------------------------------------------
 
+// With Durable=1, a master that names an older Redis than the stream needs.
+void checkDurableVersion(CheckReport& report, const TarvexOptions& options,
+                         const std::string& addr, const ProbeResult& r) {
+  if (options.durable != 1 || !r.ok) return;
+  if (compareRedisVersion(r.version, kDurableRedisMajor, kDurableRedisMinor) ==
+      ServerVersion::kOlder) {
+    report.error(std::string(kOptionsFile) + ": Durable=1 needs Redis " +
+                 std::to_string(kDurableRedisMajor) + "." + std::to_string(kDurableRedisMinor) +
+                 " or later (XAUTOCLAIM), but master " + addr + " runs " + r.version +
+                 ", so the service does not start. Upgrade Redis or set Durable=0");
+  }
+}
+
+void tryMaster(CheckReport& report, const TarvexOptions& options, const std::string& label,
+               const std::string& addr) {
+  const ProbeResult r =
+      probeRedis(addr, options.redisUser, options.redisPassword, false, options.durable == 1);
+  report.tried(label, r);
+  checkDurableVersion(report, options, addr, r);
+}
+
 void tryEverything(CheckReport& report, const RedisSettings& settings,
                    const TarvexOptions& options, const std::string& url) {
   report.heading("Tries (" + std::to_string(kProbeTimeoutMs / 1000) + " s each)");
@@ -441,12 +483,11 @@ void tryEverything(CheckReport& report, const RedisSettings& settings,
       if (masters.empty() && r.ok) masters = r.masters;
     }
     for (const std::string& addr : masters) {
-      report.tried("master " + addr + " (found)",
-                   probeRedis(addr, options.redisUser, options.redisPassword, false));
+      tryMaster(report, options, "master " + addr + " (found)", addr);
     }
   } else {
     for (const std::string& addr : settings.masterAddrs) {
-      report.tried("master " + addr, probeRedis(addr, options.redisUser, options.redisPassword, false));
+      tryMaster(report, options, "master " + addr, addr);
     }
     for (const std::string& addr : settings.slaveAddrs) {
       report.tried("slave " + addr, probeRedis(addr, options.redisUser, options.redisPassword, false));
@@ -479,9 +520,10 @@ int runCheck(std::FILE* out) {
     const std::string path = configPath(names[i]);
     present[i] = fileExists(path);
     report.row(names[i], path.empty() ? "(path too long)" : path + (present[i] ? "" : " (absent)"));
-    if (present[i] && ::access(path.c_str(), R_OK) != 0) {
-      report.error(std::string(names[i]) + ": cannot be read (" + std::strerror(errno) +
-                   "); fix its permissions");
+    std::string why;
+    if (present[i] && !configFileReadable(path, &why)) {
+      report.error(std::string(names[i]) + ": cannot be read (" + why +
+                   "); make it a file the service can read");
     }
   }
 

@@ -88,16 +88,18 @@ const std::vector<KnownIniKey> kOptionKeys = {
 
 }  // namespace
 
-std::vector<IniKeyLine> scanIniKeys(const std::string& path) {
+std::vector<IniKeyLine> scanIniKeys(const std::string& path, IniLimits limits) {
   std::vector<IniKeyLine> keys;
   FilePtr f(path.empty() ? nullptr : std::fopen(path.c_str(), "rb"));
   if (f == nullptr) return keys;
   std::string section;
-  char line[kIniMaxLine + 1];
+  std::vector<char> buf(kIniScanMaxLine + 1);
+  char* line = buf.data();
   std::size_t len = 0;
+  std::size_t fullLen = 0;
   bool atEof = false;
   int number = 0;
-  while (iniReadLine(f.get(), line, &len, &atEof)) {
+  while (iniReadLine(f.get(), line, kIniScanMaxLine, &len, &atEof, &fullLen)) {
     ++number;
     if (!iniCommentLine(line, len)) {
       const char* eq = static_cast<const char*>(std::memchr(line, '=', len));
@@ -109,7 +111,20 @@ std::vector<IniKeyLine> scanIniKeys(const std::string& path) {
         }
       } else {
         std::string name = iniTrimBlanks(line, eq);
-        if (!name.empty()) keys.push_back({number, section, std::move(name)});
+        if (!name.empty()) {
+          // Beyond what the scan holds, every byte counts as part of the value.
+          const std::size_t value =
+              iniTrimBlanks(eq + 1, line + len).size() + (fullLen - len);
+          // The reader's view: the line cut to its limit, the value to its own.
+          const std::size_t readerLen = len < limits.maxLine ? len : limits.maxLine;
+          const char* readerEq = static_cast<const char*>(std::memchr(line, '=', readerLen));
+          std::size_t kept = 0;
+          if (readerEq != nullptr) {
+            kept = iniTrimBlanks(readerEq + 1, line + readerLen).size();
+            if (kept > limits.maxValue) kept = limits.maxValue;
+          }
+          keys.push_back({number, section, std::move(name), fullLen, value, kept});
+        }
       }
     }
     if (atEof) break;

@@ -10,6 +10,7 @@
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"
 #include "redis/sentinel_reply.h"
+#include "redis/server_version.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ std::string replyText(const redisReply* r) {
 }  // namespace
 
 ProbeResult probeRedis(const std::string& address, const std::string& user,
-                       const std::string& password, bool sentinel) {
+                       const std::string& password, bool sentinel, bool askVersion) {
   ProbeResult result;
   RedisAddress addr{};
   if (!RedisClient::parseAddress(address, &addr)) {
@@ -90,6 +91,14 @@ ProbeResult probeRedis(const std::string& address, const std::string& user,
   if (!sentinel) {
     result.ok = true;
     result.detail = replyText(pong.get()) + " in " + watch.text();
+    if (askVersion) {
+      RedisReplyPtr info = command(c.get(), {"INFO", "server"});
+      if (info != nullptr && info->type == REDIS_REPLY_STRING && info->str != nullptr) {
+        result.version = redisVersionFromInfo(std::string(info->str, info->len));
+      }
+      result.detail += ", Redis " + (result.version.empty() ? std::string("version unknown")
+                                                             : result.version);
+    }
     return result;
   }
   RedisReplyPtr masters = command(c.get(), {"SENTINEL", "masters"});

@@ -15,12 +15,15 @@ struct ProbeResult {
   bool ok = false;
   std::string detail;                 // "PONG in 0.4 ms", "connection refused", ...
   std::vector<std::string> masters;   // a Sentinel's healthy masters, "host:port"
+  std::string version;                // redis_version, when asked for and answered
 };
 
 // Connects to `address` ("host:port"), sends AUTH [user] password when `password`
-// is not empty, then PING; for a Sentinel also SENTINEL masters.
+// is not empty, then PING; for a Sentinel also SENTINEL masters. With `askVersion`
+// a server that answered PING is also sent INFO server; its redis_version lands in
+// `version` and is added to the detail (a failed INFO fails nothing).
 ProbeResult probeRedis(const std::string& address, const std::string& user,
-                       const std::string& password, bool sentinel);
+                       const std::string& password, bool sentinel, bool askVersion = false);
 
 // TLS settings of an https try.
 struct ProbeTls {

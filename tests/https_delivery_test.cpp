@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "config/tarvex_options.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_certs.h"
 #include "tests/support/test_env.h"
@@ -108,6 +109,25 @@ TEST_F(HttpsDeliveryTest, CaFileGivesByteExactDeliveryWithExtraHeadersAfterTheCa
   EXPECT_EQ("busy", post(delivery, server->url("/api/log"), &outcome));
   EXPECT_EQ(HttpOutcomeKind::kReply, outcome.kind);
   EXPECT_EQ(503, outcome.status);
+}
+
+TEST_F(HttpsDeliveryTest, LongBearerTokenInTarvexIniArrivesWhole) {
+  // Up to 8191 bytes of a value are kept; a longer one loses its tail.
+  const std::string token(1500, 't');
+  const std::string huge(9000, 'h');
+  root_.writeCfg("tarvex.ini", "[Http]\nHeaderNum=2\nHeader0=Authorization: Bearer " + token +
+                                   "\nHeader1=X-Huge: " + huge + "\n");
+  TarvexOptions options;
+  ASSERT_TRUE(options.load());
+  auto server = this->server(false);
+  HttpDelivery delivery(options);
+  HttpOutcome outcome;
+  post(delivery, server->url("/api/log"), &outcome);
+  ASSERT_EQ(1u, server->requests().size());
+  const std::vector<std::string> lines = server->requests()[0].headerLines();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ("Authorization: Bearer " + token, lines[2]);
+  EXPECT_EQ("X-Huge: " + huge.substr(0, 8191 - 8), lines[3]);
 }
 
 TEST_F(HttpsDeliveryTest, ClientCertificateTheServerDemandsIsPresented) {
