@@ -1,5 +1,7 @@
 #include "tests/support/http_test_server.h"
 
+#include <tuple>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -173,6 +175,11 @@ bool HttpTestServer::startTls(const TlsFiles& files) {
 std::string HttpTestServer::url(const std::string& path) const {
   return std::string(tls_ != nullptr ? "https" : "http") + "://127.0.0.1:" +
          std::to_string(port_) + path;
+}
+
+void HttpTestServer::setResponder(Responder responder) {
+  std::lock_guard<std::mutex> lock(mu_);
+  responder_ = std::move(responder);
 }
 
 void HttpTestServer::setReply(int status, std::string body) {
@@ -352,6 +359,7 @@ void HttpTestServer::serve(int fd) {
     bool closeOnNextRequest;
     std::string body;
     std::string raw;
+    Responder responder;
     {
       std::lock_guard<std::mutex> lock(mu_);
       mode = mode_;
@@ -361,7 +369,9 @@ void HttpTestServer::serve(int fd) {
       closeOnNextRequest = closeOnNextRequest_;
       body = body_;
       raw = raw_;
+      responder = responder_;
     }
+    if (responder) std::tie(status, body) = responder(req);
     record(std::move(req));
     // Only reached with closeOnNextRequest: the request goes without a reply.
     if (keepReplies > 0 && answered == keepReplies) break;

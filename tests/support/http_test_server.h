@@ -25,7 +25,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <functional>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -78,6 +80,10 @@ class HttpTestServer {
   // Sends these bytes as the whole reply instead (cleared by setReply).
   void setRawReply(std::string bytes);
   void setMode(Mode mode);
+  // Decides status and body per request (the receiver that judges what it gets);
+  // an empty function goes back to setReply's answer. Called on the server thread.
+  using Responder = std::function<std::pair<int, std::string>(const Request&)>;
+  void setResponder(Responder responder);
   // Delay before a kSlowAnswer reply.
   void setDelayMs(int ms);
   // Keep-alive: up to `replies` requests are answered on one connection, without
@@ -121,6 +127,7 @@ class HttpTestServer {
   int status_ = 200;                 // reply status
   std::string body_ = "ok";          // reply body
   std::string raw_;                  // exact reply bytes when not empty
+  Responder responder_;              // per-request answer when set
   Mode mode_ = Mode::kAnswer;        // what to do after reading a request
   int delayMs_ = 0;                  // kSlowAnswer delay
   int keepReplies_ = 0;              // replies per connection; 0: one, then close
