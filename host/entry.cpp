@@ -18,6 +18,7 @@
 #include "platform/decimal.h"
 #include "platform/instance_mutex.h"
 #include "platform/kprintf.h"
+#include "platform/memory_release.h"
 #include "platform/process_ctrl.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
@@ -58,6 +59,7 @@ int tarvexMain(int argc, char** argv) {
 
   // A write to a closed socket must never kill the service.
   ignoreBrokenPipe();
+  releaseLargeAllocations();
   // --check, --version, --help: answered before the lock and before the service.
   const int answered = answerOperatorCommand(argc, argv);
   if (answered >= 0) return answered;

@@ -128,8 +128,26 @@ std::size_t trimByCountRule() {
 
 }  // namespace
 
-std::size_t popBatch(std::vector<std::string>* batch) {
-  std::size_t count = std::min(trimByCountRule(), kMaxBatch);
+void pendingPutBack(std::vector<std::string>* batch) {
+  std::size_t dropped = 0;
+  {
+    std::lock_guard<std::mutex> lock(PendingQueueMutex);
+    for (auto it = batch->rbegin(); it != batch->rend(); ++it) {
+      queuedBytes += costOf(*it);
+      PendingQueue.push_front(std::move(*it));
+    }
+    frontSeq -= std::min<uint64_t>(frontSeq, batch->size());
+    while (queuedBytes > kQueueMaxBytes && PendingQueue.size() > 1) {
+      dropFrontLocked(1);
+      ++dropped;
+    }
+  }
+  batch->clear();
+  metricsTextsTrimmed(dropped);
+}
+
+std::size_t popBatch(std::vector<std::string>* batch, std::size_t maxCount, bool trimByCount) {
+  std::size_t count = std::min(trimByCount ? trimByCountRule() : pendingSize(), maxCount);
   batch->clear();
   if (count == 0) return 0;
   std::lock_guard<std::mutex> lock(PendingQueueMutex);

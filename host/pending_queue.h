@@ -64,7 +64,13 @@ std::size_t takeBatch(std::vector<std::string>* batch, uint64_t* firstSeq = null
 // takeBatch for a caller that never gives a batch back (the in-memory forwarding
 // loop removes every batch whatever its post did): the same count rule and cap,
 // but the texts are moved out of the queue and removed at once, not copied.
-std::size_t popBatch(std::vector<std::string>* batch);
+// `maxCount` and `trimByCount` as for takeBatch.
+std::size_t popBatch(std::vector<std::string>* batch, std::size_t maxCount = kMaxBatch,
+                     bool trimByCount = true);
+
+// Returns a batch taken with popBatch to the front of the queue, in its order, for
+// a caller that could not pass it on (the byte bound then applies as on append).
+void pendingPutBack(std::vector<std::string>* batch);
 
 // Removes the texts of a batch taken at firstSeq that are still queued (an append
 // may have dropped some of them already); newer texts are never touched.

@@ -47,15 +47,15 @@ void* captureThread(void*) {
   int64_t aliveAtMs = 0;       // steady ms of the last tarvex:alive refresh
   bool masterTakes = true;     // the last capture went through: no count bound
   for (;;) {
+    // The batch leaves the queue while it is captured (held once, not twice) and
+    // goes back to its front when no master takes it.
     std::vector<std::string> texts;
-    uint64_t first = 0;
-    const std::size_t n = takeBatch(&texts, &first, kCaptureBatch, !masterTakes);
+    const std::size_t n = popBatch(&texts, kCaptureBatch, !masterTakes);
     if (n > 0) {
       masterTakes = captureTexts(redisOpt, texts, maxLen);
       metricsCaptureTaken(masterTakes);
-      if (masterTakes) {
-        pendingRemoveTaken(first, n);
-      } else {
+      if (!masterTakes) {
+        pendingPutBack(&texts);
         ZqSleep(kCaptureRetryMs);
       }
     }

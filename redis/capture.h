@@ -2,8 +2,9 @@
 // moves the texts the subscriber queued in PendingQueue into the stream
 // tarvex:capture on a master, each text once across all copies (kCaptureScript),
 // in batches of at most kCaptureBatch texts (and kMaxBatchBytes of them, a larger
-// text alone), one script call each; while the call runs the batch is held once
-// besides the queue, plus what hiredis formats of it. While a master takes
+// text alone), one script call each; while the call runs the batch is out of the
+// queue (held once), plus the command hiredis formats of it; it goes back to the
+// queue's front when no master takes it. While a master takes
 // them, only the queue's byte bound holds (a burst waits in full until captured);
 // after a capture no master took, the count bound holds too, until one answers. While the
 // copy is subscribed it notes the time in tarvex:alive every kAliveEveryMs, so

@@ -71,11 +71,26 @@ bool authenticate(redisContext* c, const std::string& user, const std::string& p
 
 // Sends one command on `conn` with each argument as given (blanks and percent
 // signs included). No reply when the connection is absent or in error.
+// One command and its reply on a blocking connection. The command is formatted
+// once, straight into the output buffer when that is empty (it always is between
+// two exchanges): redisCommandArgv would format it and then copy it there, holding
+// a large capture twice more than needed.
 RedisReplyPtr sendArgv(const RedisContextPtr& conn, int argc, const char** argv,
                        const std::size_t* argvlen) {
   if (!redisUsable(conn)) return nullptr;
-  return RedisReplyPtr(
-      static_cast<redisReply*>(redisCommandArgv(conn.get(), argc, argv, argvlen)));
+  redisContext* c = conn.get();
+  if (c->obuf == nullptr || sdslen(c->obuf) != 0) {
+    return RedisReplyPtr(static_cast<redisReply*>(redisCommandArgv(c, argc, argv, argvlen)));
+  }
+  sds command = nullptr;
+  if (redisFormatSdsCommandArgv(&command, argc, argv, argvlen) < 0 || command == nullptr) {
+    return nullptr;
+  }
+  sdsfree(c->obuf);
+  c->obuf = command;
+  void* raw = nullptr;
+  if (redisGetReply(c, &raw) != REDIS_OK) return nullptr;
+  return RedisReplyPtr(static_cast<redisReply*>(raw));
 }
 
 // The address text of the master the write connection reached.

@@ -3,8 +3,13 @@
 #ifndef TARVEX_REDIS_REDIS_HANDLES_H_
 #define TARVEX_REDIS_REDIS_HANDLES_H_
 
-#include <hiredis/hiredis.h>
+// sds.h lacks the C++ linkage guard that hiredis.h has: included first, inside one,
+// its functions (sdsfree) link. A file that included hiredis.h before this header
+// may use only sds's inline functions.
+extern "C" {
 #include <hiredis/sds.h>
+}
+#include <hiredis/hiredis.h>
 
 #include <chrono>
 #include <cstdint>

@@ -63,7 +63,7 @@ Deliveries deliveriesOf(const HttpTestServer& server) {
 class Host {
  public:
   Host(const std::string& name, int redisPort, const std::string& url,
-       const std::string& durableExtra = "")
+       const std::string& durableExtra = "", bool durable = true)
       : name_(name), instance_(std::make_unique<TarvexInstance>(root_.path(), name)) {
     root_.writeCfg("rdsset.ini",
                    "[ConnectionMode]\nMode=1\n[ConnectionMaster]\nMasterNum=1\nMasterIp0=127.0.0.1"
@@ -73,7 +73,8 @@ class Host {
                        "\n[appSysId]\nappsysidnum=1\nappsysid0=3\nappsysiddesc0=Power\n"
                        "[stationInfo]\nstationnum=1\nstationlindid0=L2\nstationid0=S07\n"
                        "stationlinddesc0=Line 2\nstationdesc0=Station 7\nstationcode0=ST07\n");
-    root_.writeCfg("tarvex.ini", "[Durable]\nDurable=1\n" + durableExtra);
+    root_.writeCfg("tarvex.ini",
+                   std::string("[Durable]\nDurable=") + (durable ? "1" : "0") + "\n" + durableExtra);
   }
 
   bool start() { return instance_->start({"-self"}); }
@@ -376,6 +377,55 @@ TEST_F(DurableDeliveryTest, MessageWhileEveryCopyIsDownIsReportedAsAGapByEach) {
   ASSERT_TRUE(waitUntil([&] { return deliveriesOf(receiver_).count.count("G1") == 1; }, kWaitMs,
                         50));
   EXPECT_EQ(0u, deliveriesOf(receiver_).count.count("G0"));
+}
+
+// One text of 16 MB, eight million numbers and the word: in either mode the copy
+// stays in bounded memory and goes on delivering.
+TEST_F(DurableDeliveryTest, SixteenMegabyteTextOfNumbersStaysInBoundedMemoryInBothModes) {
+  std::string numbers = "[";
+  for (int i = 0; i < 8000000; ++i) numbers += "0,";
+  numbers += "\"Control\"]";
+  for (const bool durable : {true, false}) {
+    const std::string prefix = durable ? "D" : "M";
+    Host host(durable ? "hugeDurable" : "hugeMemory", redis_.port(), receiver_.url("/log"), "",
+              durable);
+    redis_.cli({"DEL", "useflag:tarvex"});
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(host.waitOwner(kWaitMs));
+    ASSERT_TRUE(waitUntil([&] { return subscribers() == 1; }, kWaitMs, 50));
+    redis_.cli({"PUBLISH", "almTopic", "x"});  // the subscription is up
+    {
+      RedisContextPtr c(redisConnect("127.0.0.1", redis_.port()));
+      RedisReplyPtr r(static_cast<redisReply*>(
+          redisCommand(c.get(), "PUBLISH almTopic %b", numbers.data(), numbers.size())));
+      ASSERT_NE(nullptr, r);
+    }
+    publish(prefix, 0, 1);
+    ASSERT_TRUE(waitUntil([&] { return allDelivered(prefix, 1); }, 60000, 100)) << host.output();
+    const long peak = host.peakRssKb();
+    std::printf("%s: peak RSS %ld kB after a %zu-byte text\n", durable ? "durable" : "in-memory",
+                peak, numbers.size());
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(peak, 64 * 1024);
+#endif
+    host.kill();
+  }
+}
+
+// The capture script adds the entry before it marks the text: a capture the ACL
+// refuses leaves no marker, and once XADD is granted the text is captured.
+TEST_F(DurableDeliveryTest, CaptureRefusedByTheAclIsAddedOnceGranted) {
+  redis_.cli({"ACL", "SETUSER", "svc", "on", ">svc-pw", "~*", "&*", "+@all", "-xadd"});
+  Host host("aclHost", redis_.port(), receiver_.url("/log"),
+            "[RedisAuth]\nRedisUser=svc\nRedisPassword=svc-pw\n");
+  ASSERT_TRUE(host.start());
+  ASSERT_TRUE(host.waitOwner(kWaitMs));
+  ASSERT_TRUE(waitUntil([&] { return subscribers() == 1; }, kWaitMs, 50));
+  publish("A", 0, 1);
+  ASSERT_TRUE(waitUntil([&] { return redis_.cli({"ACL", "LOG"}).find("xadd") != std::string::npos; },
+                        kWaitMs, 50));
+  redis_.cli({"ACL", "SETUSER", "svc", "+xadd"});
+  EXPECT_TRUE(waitUntil([&] { return allDelivered("A", 1); }, kWaitMs, 100)) << host.output();
 }
 
 }  // namespace
