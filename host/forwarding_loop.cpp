@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "host/run_flag.h"
+#include "host/stop_signal.h"
 #include "platform/zq_thread.h"
 #include "status/status.h"
 
@@ -12,7 +13,7 @@ namespace {
 // lost meanwhile.
 bool pauseWhileOwner(int ms) {
   for (int waited = 0; waited < ms; waited += kRetryWaitStepMs) {
-    if (RunFlag.load() == 0) return false;
+    if (RunFlag.load() == 0 || receivingStopped()) return false;
     statusWatchdog();
     ZqSleep(kRetryWaitStepMs);
   }
@@ -48,7 +49,7 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDeliver
 
 void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                        const std::string& urls, const std::string& headers) {
-  while (RunFlag.load() != 0) {
+  while (RunFlag.load() != 0 && !receivingStopped()) {
     statusWatchdog();
     if (forwardOnce(almLogInfo, queue, delivery, urls, headers) == 0) queue.idle();
   }

@@ -18,12 +18,14 @@ constexpr int kRetryWaitStepMs = 100;  // RunFlag is looked at this often while 
 
 // One iteration without the idle wait; the document goes out through `delivery`.
 // A batch the queue wants retried is posted again, after each pause, until it is
-// settled or RunFlag drops to 0 (the batch then stays with the queue). Returns the
-// number of texts taken; 0 means the queue was empty.
+// settled or RunFlag drops to 0 or a stop finishes (receivingStopped(); the batch
+// then stays with the queue). Returns the number of texts taken; 0 means the queue
+// was empty.
 std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                         const std::string& urls, const std::string& headers);
 
-// Runs forwardOnce until RunFlag is 0, letting the queue idle when it was empty.
+// Runs forwardOnce until RunFlag is 0 or a stop finishes, letting the queue idle
+// when it was empty.
 void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                        const std::string& urls, const std::string& headers);
 
