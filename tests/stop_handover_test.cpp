@@ -87,6 +87,7 @@ class Publisher {
     }
   }) {}
   ~Publisher() { finish(); }
+  int sent() const { return sent_; }
   int finish() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -213,6 +214,9 @@ TEST_F(StopHandoverTest, StoppedStandbyEndsAtOnceAndLeavesTheOwnerAlone) {
 
 TEST_F(StopHandoverTest, OwnerAloneDeliversWhileItWaitsThenEndsAndTheHashIsGone) {
   std::unique_ptr<Host> a = host("aloneOwner", "[Service]\nStopHandoverSeconds=3\n");
+  // Slow replies: texts wait in the queue when it stops receiving.
+  receiver_.setMode(HttpTestServer::Mode::kSlowAnswer);
+  receiver_.setDelayMs(700);
   ASSERT_TRUE(a->start());
   ASSERT_TRUE(a->waitLogged(kOwnLine));
   ASSERT_TRUE(waitUntil(
@@ -220,11 +224,12 @@ TEST_F(StopHandoverTest, OwnerAloneDeliversWhileItWaitsThenEndsAndTheHashIsGone)
   Publisher publisher(redis_.port(), "W");
   a->signal(SIGTERM);
   const Clock::time_point stopped = Clock::now();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // within the 3 s wait
-  const int sent = publisher.finish();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2700));  // within the 3 s wait
+  const int sent = publisher.sent();
   int status = -1;
   EXPECT_GE(a->waitEnd(kWaitMs, &status), 0.0);
   const double ended = secondsSince(stopped);
+  publisher.finish();
   std::printf("ended after %.1f s, %d records published during the wait\n", ended, sent);
   EXPECT_GE(ended, 3.0);
   EXPECT_LE(ended, 3.0 + 16.0);
