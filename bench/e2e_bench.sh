@@ -31,7 +31,7 @@ source scripts/procs.sh
 ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-bench.XXXXXX")
 REDIS_PID="" TARVEX_PID=""
 cleanup() {
-  stop_pid "$TARVEX_PID"
+  stop_tarvex "$TARVEX_PID"
   stop_pid "$REDIS_PID"
   rm -rf "$ROOT"
 }
@@ -107,7 +107,7 @@ run_pass() {
   echo "== pass: run log $flag, setting $setting${TARVEX_BIN:+, binary $TARVEX_BIN}" >>"$ROOT/driver.out"
   "$BUILD_DIR/e2e_driver" --redis-port "$REDIS_PORT" --receiver-port "$RECEIVER_PORT" \
     --service-pid "$TARVEX_PID" "$@" | tee -a "$ROOT/driver.out"
-  stop_pid "$TARVEX_PID"
+  stop_tarvex "$TARVEX_PID"
   TARVEX_PID=""
 }
 

@@ -65,5 +65,9 @@ bool TarvexOptions::load() {
   if (deadLetterMaxLen <= 0) deadLetterMaxLen = 100000;
 
   statusListen = getIni.readString("Status", "StatusListen", "");
+
+  stopHandoverSeconds = iniInt32(getIni.readNumber(
+      "Service", "StopHandoverSeconds", std::to_string(kDefaultStopHandoverSeconds).c_str()));
+  if (stopHandoverSeconds < 0) stopHandoverSeconds = kDefaultStopHandoverSeconds;
   return true;
 }

@@ -29,6 +29,7 @@ constexpr std::size_t kOptionsMaxValue = 8191;  // bytes of a value kept
 constexpr std::size_t kOptionsLineRoom = 1024;  // bytes
 constexpr IniLimits kOptionsIniLimits{kOptionsMaxValue + kOptionsLineRoom, kOptionsMaxValue};
 constexpr int32_t kMaxExtraHeaders = 100;  // header lines read, whatever HeaderNum says
+constexpr int32_t kDefaultStopHandoverSeconds = 10;  // [Service] StopHandoverSeconds, seconds
 
 struct TarvexOptions {
   // Reads cfg/tarvex.ini into the fields (defaults when it is absent or cannot be
@@ -60,6 +61,11 @@ struct TarvexOptions {
 
   // [Status]
   std::string statusListen;  // "host:port" of the status endpoint; empty: none
+
+  // [Service]
+  // Longest wait, seconds, for a successor after a stop signal; 0: a stop signal
+  // ends the copy at once, releasing nothing. A negative value gives the default.
+  int32_t stopHandoverSeconds = kDefaultStopHandoverSeconds;
 };
 
 // True when a header line may be sent: it holds neither CR nor LF.

@@ -1,6 +1,8 @@
 #include "host/arbitration.h"
 
+#include "host/handover.h"
 #include "host/run_flag.h"
+#include "host/stop_signal.h"
 #include "platform/process_ctrl.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
@@ -11,10 +13,10 @@
 namespace {
 
 // Ends the process when supervised and the supervising parent is gone; otherwise
-// sleeps `ms`. Called once before every wait.
+// sleeps `ms`, less when a stop signal comes. Called once before every wait.
 void checkParentThenSleep(bool self, CProcessCtrl& proc, int ms) {
   if (!self && proc.ISeeFather() == 0) endProcess();
-  ZqSleep(ms);
+  waitForStop(ms);
 }
 
 }  // namespace
@@ -57,6 +59,7 @@ int acquireRunFlag(unsigned char selfFlag) {
       take = staleCount > kStaleReadsToTake;
     }
     if (take) {
+      if (!claimOwnership()) endProcess();  // a stop signal came first: end as a standby
       redisOpt.writeUseFlag(myHost, nowSeconds());
       RunFlag.store(1);
       loop = 0;
@@ -86,6 +89,11 @@ void* arbitrationThread(void* arg) {
   checkParentThenSleep(selfFlag != nullptr && *selfFlag != 0, proc, kHeartbeatMs);
 
   while (loop == 1) {
+    if (stopRequested()) {
+      // A planned stop: no more heartbeats; the work is handed over from here.
+      handOverWork(redisOpt, myHost);
+      return nullptr;
+    }
     const int r = redisOpt.readUseFlag(host, time);
     if (r == 1 && sameUseFlagHost(host, myHost)) {
       redisOpt.writeUseFlag(myHost, nowSeconds());

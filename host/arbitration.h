@@ -6,14 +6,17 @@
 // this host, or names another host whose time has stayed the same for more than
 // kStaleReadsToTake reads after the first. It returns with RunFlag left 0 when the
 // hash cannot be read. Before every wait, unless selfFlag is set, it ends the
-// process (status 0) when the supervising parent is gone. Returns 1.
+// process (status 0) when the supervising parent is gone. A stop signal that came
+// before the take ends the process instead of the take (claimOwnership). Returns 1.
 //
 // arbitrationThread is the thread procedure of the active instance; `arg` points at
 // the self-flag byte, which must outlive the thread and is read at every check. It
 // waits kHeartbeatMs first (the take-over write must reach the replica it reads
 // from), then reads the hash every kHeartbeatMs and rewrites the heartbeat while the hash names
 // this host; on any other read (another host, a missing field, no reply) it sets
-// RunFlag to 0 and returns null. Unless the self flag is set it ends the process
+// RunFlag to 0 and returns null. Once a stop signal came (its waits end early
+// then) it writes no more heartbeats, runs handOverWork (host/handover.h) and
+// returns null, leaving RunFlag as it is. Unless the self flag is set it ends the process
 // when the supervising parent is gone. Each routine owns its own RedisClient.
 #ifndef TARVEX_HOST_ARBITRATION_H_
 #define TARVEX_HOST_ARBITRATION_H_

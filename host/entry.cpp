@@ -15,6 +15,8 @@
 #include "host/messages.h"
 #include "host/run_flag.h"
 #include "host/start_gate.h"
+#include "host/stop_drain.h"
+#include "host/stop_signal.h"
 #include "platform/decimal.h"
 #include "platform/instance_mutex.h"
 #include "platform/kprintf.h"
@@ -64,6 +66,10 @@ int tarvexMain(int argc, char** argv) {
   const int answered = answerOperatorCommand(argc, argv);
   if (answered >= 0) return answered;
   if (rawCommandNumber(argc, argv) == 0) installQuietEnd();
+  // Before any thread starts: SIGTERM and SIGINT are taken by the stop watcher.
+  if (!installStopSignals()) {
+    std::fprintf(stderr, "tarvex: stop signal watcher not started; a stop signal kills\n");
+  }
 
   const InstanceMutexResult guard = acquireInstanceMutex(kInstanceMutexName);
   if (guard == kInstanceMutexTaken) return 0;
@@ -90,6 +96,7 @@ int tarvexMain(int argc, char** argv) {
   TarvexOptions options;
   options.load();
   if (!startGateOpen(options)) endProcess();
+  setStopHandoverSeconds(options.stopHandoverSeconds);
   const bool durable = options.durable == 1;
   if (durable) {
     // Every copy captures from the start, standbys too, so that a takeover resumes
@@ -129,9 +136,11 @@ int tarvexMain(int argc, char** argv) {
     get_host_name(myHost);
     StreamQueue queue(myHost);
     runForwardingLoop(almLogInfo, queue, delivery, urls, headers);
+    if (receivingStopped()) drainAfterStop(almLogInfo, queue, delivery, urls, headers, true);
   } else {
     MemoryQueue queue;
     runForwardingLoop(almLogInfo, queue, delivery, urls, headers);
+    if (receivingStopped()) drainAfterStop(almLogInfo, queue, delivery, urls, headers, false);
   }
 
   almLogInfo.WriteRunLog(kCloseLine);

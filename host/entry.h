@@ -1,5 +1,7 @@
 // The process entry: single-instance guard, supervision hand-shake, configuration,
-// first arbitration pass, worker threads and the forwarding loop. Returns the exit
+// first arbitration pass, worker threads and the forwarding loop; a stop signal
+// (host/stop_signal.h) ends a standby at once and makes the owner hand the work
+// over, post what it holds and return 0 after the closing line. Returns the exit
 // status: 0, or for --check the check's own status (1 when it failed); some paths
 // end the process with exit(0) instead.
 #ifndef TARVEX_HOST_ENTRY_H_

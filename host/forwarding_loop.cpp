@@ -5,6 +5,7 @@
 
 #include "host/post_verdict.h"
 #include "host/run_flag.h"
+#include "host/stop_signal.h"
 #include "platform/zq_thread.h"
 #include "redis/redis_handles.h"
 #include "status/status.h"
@@ -27,7 +28,7 @@ int64_t lastAcceptedMs = 0;
 // lost meanwhile.
 bool pauseWhileOwner(int ms) {
   for (int waited = 0; waited < ms; waited += kRetryWaitStepMs) {
-    if (RunFlag.load() == 0) return false;
+    if (RunFlag.load() == 0 || receivingStopped()) return false;
     statusWatchdog();
     ZqSleep(kRetryWaitStepMs);
   }
@@ -177,7 +178,7 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDeliver
 
 void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                        const std::string& urls, const std::string& headers) {
-  while (RunFlag.load() != 0) {
+  while (RunFlag.load() != 0 && !receivingStopped()) {
     statusWatchdog();
     if (forwardOnce(almLogInfo, queue, delivery, urls, headers) == 0) queue.idle();
   }

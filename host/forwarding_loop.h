@@ -38,11 +38,14 @@ constexpr int kPoisonFailures = 5;     // failed attempts before a part counts a
 constexpr const char* kConversionFailedReason = "conversion failed";
 
 // One iteration without the idle wait; the documents go out through `delivery`.
-// Returns the number of texts taken; 0 means the queue was empty.
+// A pause ends early, leaving the rest of the batch with the queue, when RunFlag
+// drops to 0 or a stop finishes (receivingStopped()). Returns the number of texts
+// taken; 0 means the queue was empty.
 std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                         const std::string& urls, const std::string& headers);
 
-// Runs forwardOnce until RunFlag is 0, letting the queue idle when it was empty.
+// Runs forwardOnce until RunFlag is 0 or a stop finishes, letting the queue idle
+// when it was empty.
 void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
                        const std::string& urls, const std::string& headers);
 

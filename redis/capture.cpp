@@ -1,5 +1,6 @@
 #include "redis/capture.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "host/pending_queue.h"
@@ -21,7 +22,12 @@ int64_t wallSeconds() {
   return now;
 }
 
+// Texts taken out of the queue by the capture call under way; 0 between calls.
+std::atomic<std::size_t> textsInFlight{0};
+
 }  // namespace
+
+bool captureIdle() { return textsInFlight.load() == 0 && pendingSize() == 0; }
 
 bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
                   const std::string& maxLen) {
@@ -50,14 +56,15 @@ void* captureThread(void*) {
     // The batch leaves the queue while it is captured (held once, not twice) and
     // goes back to its front when no master takes it.
     std::vector<std::string> texts;
+    textsInFlight.store(1);  // before the queue can look empty
     const std::size_t n = popBatch(&texts, kCaptureBatch, !masterTakes);
+    textsInFlight.store(n);
     if (n > 0) {
       masterTakes = captureTexts(redisOpt, texts, maxLen);
       metricsCaptureTaken(masterTakes);
-      if (!masterTakes) {
-        pendingPutBack(&texts);
-        ZqSleep(kCaptureRetryMs);
-      }
+      if (!masterTakes) pendingPutBack(&texts);
+      textsInFlight.store(0);
+      if (!masterTakes) ZqSleep(kCaptureRetryMs);
     }
     const int64_t nowMs = redisSteadyMs();
     if (nowMs - aliveAtMs >= kAliveEveryMs) {

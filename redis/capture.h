@@ -27,6 +27,10 @@ constexpr int kAliveEveryMs = 1000;      // tarvex:alive refreshed this often
 
 void* captureThread(void* arg);
 
+// True when no text waits to be captured: the queue is empty and no capture call
+// holds a batch. Any thread.
+bool captureIdle();
+
 // Adds `texts` to the capture stream through client.writeConn in one script call
 // (EVALSHA, then EVAL for a server that lacks the script; a READONLY answer moves
 // the write connection to another master). True when every text was added or

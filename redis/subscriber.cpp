@@ -11,6 +11,7 @@
 
 #include "host/pending_queue.h"
 #include "host/run_flag.h"
+#include "host/stop_signal.h"
 #include "platform/process_ctrl.h"
 #include "platform/zq_thread.h"
 #include "redis/redis_client.h"
@@ -31,7 +32,9 @@ bool isText(const redisReply* e) {
 
 std::atomic<int32_t> SubscribeAlways{0};
 
-bool subscriberActive() { return SubscribeAlways.load() != 0 || RunFlag.load() != 0; }
+bool subscriberActive() {
+  return (SubscribeAlways.load() != 0 || RunFlag.load() != 0) && !receivingStopped();
+}
 
 std::size_t queueControlTexts(const redisReply* reply) {
   if (reply == nullptr || reply->type != REDIS_REPLY_ARRAY || reply->element == nullptr) return 0;
@@ -152,6 +155,10 @@ void* subscriberThread(void*) {
   redisOpt.connect(1);
   const std::vector<std::string> channel = {kOperationLogChannel};
   for (;;) {
+    if (receivingStopped()) {
+      ZqSleep(kResubscribePauseMs);  // a planned stop: nothing is subscribed again
+      continue;
+    }
     const auto began = std::chrono::steady_clock::now();
     const int status = redisOpt.subscribeAndReceive(channel);
     const auto held = std::chrono::steady_clock::now() - began;

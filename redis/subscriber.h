@@ -36,7 +36,8 @@ constexpr const char* kControlMarker = "Control";
 // every copy captures. Set once before the subscriber thread starts.
 extern std::atomic<int32_t> SubscribeAlways;
 
-// True while the subscriber should go on: SubscribeAlways, or RunFlag is 1.
+// True while the subscriber should go on: SubscribeAlways, or RunFlag is 1; never
+// once a planned stop has stopped receiving (receivingStopped(), host/stop_signal.h).
 bool subscriberActive();
 
 void* subscriberThread(void* arg);

@@ -8,10 +8,6 @@
 
 #include "platform/decimal.h"
 
-namespace {
-
-}  // namespace
-
 int interpretUseFlagReply(const redisReply* reply, char host[kUseFlagHostSize], int32_t& time) {
   if (reply == nullptr || reply->type == REDIS_REPLY_ERROR) return -1;
   if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 2 || reply->element == nullptr) {
@@ -52,4 +48,11 @@ int RedisClient::writeUseFlag(const char* host, int32_t time) {
   RedisReplyPtr reply = exchange(2, 6, argv, argvlen);
   if (!reply) return -1;
   return reply->type == REDIS_REPLY_ERROR ? -1 : 1;
+}
+
+int releaseUseFlag(RedisClient& client, const char* host) {
+  const std::string name = host != nullptr ? host : "";
+  RedisReplyPtr reply = client.exchange(2, {"EVAL", kReleaseUseFlagScript, "1", kUseFlagKey, name});
+  if (reply == nullptr || reply->type != REDIS_REPLY_INTEGER) return -1;
+  return reply->integer == 1 ? 1 : 0;
 }

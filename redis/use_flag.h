@@ -28,6 +28,19 @@ constexpr std::size_t kUseFlagHostMax = kUseFlagHostSize - 1;  // bytes of a hos
 // reply's stated lengths.
 int interpretUseFlagReply(const redisReply* reply, char host[kUseFlagHostSize], int32_t& time);
 
+// Compare-and-delete of the hash, one script on a master: deletes useflag:tarvex
+// only while its "host" field is exactly ARGV[1]; returns 1 when it deleted, else 0.
+constexpr const char* kReleaseUseFlagScript =
+    "if redis.call('HGET', KEYS[1], 'host') == ARGV[1] then\n"
+    "  return redis.call('DEL', KEYS[1])\n"
+    "end\n"
+    "return 0\n";
+
+// Runs kReleaseUseFlagScript with `host` (NUL-terminated) through client's write
+// connection (EVAL). 1: the hash named `host` and is gone; 0: it was left (another
+// host, or no hash); -1: no usable reply.
+int releaseUseFlag(RedisClient& client, const char* host);
+
 // Byte-wise equality of two host buffers as filled by get_host_name and readUseFlag
 // (each kUseFlagHostSize bytes, zero-filled after the name).
 bool sameUseFlagHost(const char a[kUseFlagHostSize], const char b[kUseFlagHostSize]);

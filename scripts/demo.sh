@@ -23,7 +23,7 @@ ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-demo.XXXXXX")
 REDIS_PID="" RECEIVER_PID="" TARVEX_PID=""
 
 cleanup() {
-  stop_pid "$TARVEX_PID"
+  stop_tarvex "$TARVEX_PID"
   stop_pid "$RECEIVER_PID"
   stop_pid "$REDIS_PID"
   if [[ "${KEEP:-0}" == 1 ]]; then echo "(installation root kept: $ROOT)"; else rm -rf "$ROOT"; fi

@@ -13,6 +13,16 @@ stop_pid() {
   wait "$pid" 2>/dev/null || true
 }
 
+# Stops a tarvex we started. Alone, it would wait StopHandoverSeconds for a
+# successor after the first TERM; the second, a moment later, ends it at once.
+stop_tarvex() {
+  local pid=$1
+  [[ -n "$pid" ]] || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  sleep 0.2
+  stop_pid "$pid"
+}
+
 # Waits up to $1 tenths of a second for the command after it to succeed.
 wait_for() {
   local tenths=$1

@@ -384,6 +384,10 @@ void checkOptions(CheckReport& report, const TarvexOptions& options, const std::
     report.row("durable delivery", "off");
   }
   report.row("status endpoint", options.statusListen.empty() ? "off" : options.statusListen);
+  report.row("stop hand-over", options.stopHandoverSeconds == 0
+                                   ? "off: a stop signal ends the copy at once"
+                                   : "waits up to " + std::to_string(options.stopHandoverSeconds) +
+                                         " s for a successor");
 
   if (scheme == "https") {
     checkReadable(report, "CaFile", options.caFile);

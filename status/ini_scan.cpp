@@ -84,6 +84,7 @@ const std::vector<KnownIniKey> kOptionKeys = {
     {"Durable", "RetryMaxSeconds", false, ""},
     {"Durable", "DeadLetterMaxLen", false, ""},
     {"Status", "StatusListen", false, ""},
+    {"Service", "StopHandoverSeconds", false, ""},
 };
 
 }  // namespace

@@ -15,7 +15,8 @@ TEST(PackagedTarvexIni, DocumentsEveryKeyAndSetsNone) {
   for (const char* key :
        {"RedisUser", "RedisPassword", "SentinelUser", "SentinelPassword", "CaFile",
         "ClientCertFile", "ClientKeyFile", "HeaderNum", "Header0", "KeepAlive", "Durable",
-        "StreamMaxLen", "RetryMaxSeconds", "DeadLetterMaxLen", "StatusListen"}) {
+        "StreamMaxLen", "RetryMaxSeconds", "DeadLetterMaxLen", "StatusListen",
+        "StopHandoverSeconds"}) {
     EXPECT_NE(std::string::npos, text.find("\n# " + std::string(key) + "=")) << key;
   }
 
@@ -38,6 +39,7 @@ TEST(PackagedTarvexIni, DocumentsEveryKeyAndSetsNone) {
   EXPECT_EQ(defaults.retryMaxSeconds, loaded.retryMaxSeconds);
   EXPECT_EQ(defaults.deadLetterMaxLen, loaded.deadLetterMaxLen);
   EXPECT_EQ(defaults.statusListen, loaded.statusListen);
+  EXPECT_EQ(10, loaded.stopHandoverSeconds);
 }
 
 }  // namespace

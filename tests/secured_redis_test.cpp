@@ -1,5 +1,7 @@
 // The real service against Redis servers and Sentinels that demand credentials,
 // given in cfg/tarvex.ini.
+#include <signal.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -77,14 +79,15 @@ TEST_F(SecuredRedisTest, PasswordAndRestrictedAclUserBothLetTheOwnerDeliver) {
     std::vector<std::string> serverArgs;
     std::string options;
   };
-  // The ACL user may run only what the service sends in master mode.
+  // The ACL user may run only what the service sends in master mode, the release
+  // of the hash on a stop included.
   const Case cases[] = {
       {{"--requirepass", "pw with blanks %s"},
-       "[RedisAuth]\nRedisPassword=pw with blanks %s\n"},
+       "[RedisAuth]\nRedisPassword=pw with blanks %s\n[Service]\nStopHandoverSeconds=1\n"},
       {{"--user", "default", "off", "--user", "admin", "on", ">adminpw", "~*", "&*", "+@all",
         "--user", "tarvex", "on", ">tarvexpw", "~useflag:tarvex", "&almTopic", "+hmget",
-        "+hmset", "+subscribe"},
-       "[RedisAuth]\nRedisUser=tarvex\nRedisPassword=tarvexpw\n"},
+        "+hmset", "+subscribe", "+eval", "+hget", "+del"},
+       "[RedisAuth]\nRedisUser=tarvex\nRedisPassword=tarvexpw\n[Service]\nStopHandoverSeconds=1\n"},
   };
   for (const Case& c : cases) {
     RedisServerProcess redis;
@@ -103,7 +106,8 @@ TEST_F(SecuredRedisTest, PasswordAndRestrictedAclUserBothLetTheOwnerDeliver) {
     EXPECT_TRUE(deliverOne(redis, "A")) << c.options << service.output();
     EXPECT_TRUE(service.process().running());
     EXPECT_EQ(std::string::npos, service.output().find("refused")) << c.options;
-    service.kill();
+    service.process().stop(SIGTERM);
+    EXPECT_EQ("0", redis.cli({"EXISTS", kUseFlagKey})) << c.options << service.output();
   }
 }
 

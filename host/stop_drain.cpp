@@ -1,0 +1,28 @@
+#include "host/stop_drain.h"
+
+#include <cstdint>
+
+#include "host/forwarding_loop.h"
+#include "host/stop_signal.h"
+#include "host/stop_timing.h"
+#include "platform/zq_thread.h"
+#include "redis/capture.h"
+
+namespace {
+
+// True while `needMs` more still end before the stop's bound.
+bool fitsBeforeBound(int64_t needMs) { return stopNowMs() + needMs <= stopDeadlineMs(); }
+
+}  // namespace
+
+void drainAfterStop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+                    const std::string& urls, const std::string& headers, bool durable) {
+  if (durable) {
+    while (!captureIdle() && fitsBeforeBound(kStopCloseMarginMs)) ZqSleep(kStopCapturePollMs);
+    return;
+  }
+  for (bool first = true; first || fitsBeforeBound(kHttpTimeoutMs + kStopCloseMarginMs);
+       first = false) {
+    if (forwardOnce(almLogInfo, queue, delivery, urls, headers) == 0) break;
+  }
+}
