@@ -4,7 +4,9 @@
 # three Sentinels, a receiver and a publisher (200 msg/s and a few bursts of 5,000),
 # and a seeded schedule of faults, one every 20-60 s: the owner killed or stopped,
 # the master, a replica or a Sentinel killed, one copy's Redis traffic dropped, the
-# receiver refusing, answering 500, stalling 20 s or resetting. Then
+# receiver refusing, answering 500 or 401, stalling 20 s or resetting, a huge text, a
+# poison record the receiver refuses (400) or always fails (500), Redis replies lost,
+# a planned stop (SIGTERM) of the owner or of every copy in turn. Then
 # bench/chaos_audit.py judges the event logs; the exit status is the audit's.
 #
 # Everything runs inside one private network namespace (the script re-executes
@@ -16,7 +18,8 @@
 #   --asan  the copies run from build-asan (-DTARVEX_SANITIZE=address,undefined)
 #   --faults draw only from these kinds (kill_owner, stop_owner, kill_master,
 #           kill_replica, kill_sentinel, blackhole, receiver_refuse, receiver_500,
-#           receiver_stall, receiver_reset); default all
+#           receiver_stall, receiver_reset, receiver_401, huge_message, poison_400,
+#           poison_500, lost_reply, sigterm_owner, rolling_restart); default all
 #   --out   where the logs, audit.txt, audit.json and timeline.png go
 #           (default: a new /tmp/tarvex-chaos.XXXXXX)
 set -euo pipefail
@@ -36,7 +39,7 @@ while (($#)); do
   esac
 done
 if [[ -z $MINUTES || -z $DURABLE || -z $SEED ]]; then
-  sed -n '14,21p' "$0" >&2
+  sed -n '16,25p' "$0" >&2
   exit 2
 fi
 [[ $(id -u) -eq 0 ]] || { echo "chaos: needs root" >&2; exit 2; }

@@ -4,8 +4,14 @@ bench/chaos.sh inside a private network namespace; every address is 127.0.0.1 an
 ports are fixed, since nothing else lives in that namespace.
 
 Writes into OUT:
-  events.jsonl   harness events: start, spawn, exit, fault, heal, role, res, end
-  publish.log    one line per message (chaos_peers.py publisher)
+  events.jsonl   harness events: start, spawn, exit, fault, heal, role, res, end, and
+                 term (a stop signal sent), stop_overrun, master_sleep, pending
+                 (durable: the group's pending entries every 10 s), deadletters
+  publish.log    one line per record (chaos_peers.py publisher)
+  specials.log   one line per huge or poison text the publisher was asked for
+  deadletter.jsonl  durable: tarvex:deadletter as read just before the end, one line
+                 per entry (id, time, status, reply size and head, text size, the
+                 devicekey seqs in the text, its poison marker if any)
   reach.log      the publisher's samples of replica subscribers
   receiver.log   one line per request (chaos_peers.py receiver)
   copies/cN/     each copy's root (cfg/, log/) and stderr.K of its K-th run
@@ -15,6 +21,7 @@ import argparse
 import json
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -23,7 +30,7 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from chaos_peers import master_port, one_command  # noqa: E402
+from chaos_peers import Resp, master_port, one_command  # noqa: E402
 
 PY = "/usr/bin/python3"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -35,6 +42,14 @@ STATUS_PORT = {"c1": 7301, "c2": 7302, "c3": 7303}
 UID = {"c1": 61001, "c2": 61002, "c3": 61003}
 HOST = {"c1": "chaos1", "c2": "chaos2", "c3": "chaos3"}
 RESTART_SEC = 5
+STOP_LIMIT_S = 10 + 16 + 4   # StopHandoverSeconds (default 10) + 16 s, and slack
+ROLLING_STEP_S = 15          # longest wait for one copy of a rolling restart to be back
+MASTER_SLEEP_S = 3.5         # one DEBUG SLEEP of lost_reply: past OvertimeSec (2 s),
+                             # short of the Sentinels' down-after (5 s)
+MASTER_SLEEP_EVERY_S = 8     # from the end of one such sleep to the next
+PENDING_EVERY_S = 10         # how often the group's pending entries are sampled
+DEADLETTER_PAGE = 50         # entries per XRANGE when the dead letters are read
+DEVICEKEY = re.compile(rb'"devicekey"\s*:\s*"K(\d+)"')
 
 
 class Events:
@@ -94,6 +109,7 @@ class Copy:
         self.proc = None
         self.runs = 0
         self.harness_kill = False  # the next exit was a SIGKILL we sent
+        self.harness_term = False  # the next exit follows a SIGTERM we sent (a planned stop)
         self.stopped = False       # SIGSTOPped by us
         self.lock = threading.Lock()
         self.write_config()
@@ -148,8 +164,10 @@ class Copy:
             rc = proc.p.wait()
             with self.lock:
                 cause = "harness-kill" if self.harness_kill else (
-                    "end-of-run" if self.h.stopping.is_set() else "self")
+                    "planned-stop" if self.harness_term else (
+                        "end-of-run" if self.h.stopping.is_set() else "self"))
                 self.harness_kill = False
+                self.harness_term = False
                 self.stopped = False
             self.h.ev("exit", copy=self.name, pid=proc.pid, rc=rc, cause=cause, run=self.runs)
             if self.h.stopping.wait(RESTART_SEC):
@@ -165,6 +183,41 @@ class Copy:
                 self.harness_kill = True
                 self.proc.signal(signal.SIGKILL)
                 return True
+        return False
+
+    def term(self, fid, owner):
+        """A planned stop: SIGTERM, logged with the time it was sent. A copy still
+        running STOP_LIMIT_S later is logged as an overrun and killed. Returns the
+        number of the run stopped, or None when no copy was running."""
+        with self.lock:
+            if not (self.proc and self.proc.alive()):
+                return None
+            proc, run = self.proc, self.runs
+            self.harness_term = True
+            self.h.ev("term", copy=self.name, pid=proc.pid, run=run, fault=fid, owner=owner,
+                      role=self.h.roles.get(self.name))
+            proc.signal(signal.SIGTERM)
+
+        def watchdog():
+            deadline = time.time() + STOP_LIMIT_S
+            while time.time() < deadline and proc.p.returncode is None:
+                time.sleep(0.2)
+            with self.lock:
+                if proc.p.returncode is None and self.proc is proc and proc.alive():
+                    self.h.ev("stop_overrun", copy=self.name, pid=proc.pid, seconds=STOP_LIMIT_S)
+                    self.harness_kill = True
+                    proc.signal(signal.SIGKILL)
+        threading.Thread(target=watchdog, daemon=True).start()
+        return run
+
+    def back_after(self, run, seconds):
+        """Waits up to `seconds` until a run later than `run` is up; True when it is."""
+        deadline = time.time() + seconds
+        while time.time() < deadline and not self.h.stopping.is_set():
+            with self.lock:
+                if self.runs > run and self.proc is not None and self.proc.alive():
+                    return True
+            time.sleep(0.2)
         return False
 
     def sigstop(self, on):
@@ -197,7 +250,7 @@ class Harness:
         self.sentinels = {}            # sentinel port -> Proc
         self.roles = {c: None for c in COPIES}
         self.useflag = None
-        for d in ("copies", "redis", "san"):
+        for d in ("copies", "redis", "san", "ask"):
             os.makedirs(os.path.join(self.out, d), exist_ok=True)
         os.chmod(os.path.join(self.out, "san"), 0o1777)
         self.ev = Events(os.path.join(self.out, "events.jsonl"))
@@ -210,7 +263,8 @@ class Harness:
         d = os.path.join(self.out, "redis", "n%d" % port)
         os.makedirs(d, exist_ok=True)
         argv = ["redis-server", "--port", str(port), "--bind", "127.0.0.1", "--save", "",
-                "--appendonly", "no", "--dir", d, "--logfile", os.path.join(d, "redis.log")]
+                "--appendonly", "no", "--dir", d, "--logfile", os.path.join(d, "redis.log"),
+                "--enable-debug-command", "local"]  # DEBUG SLEEP, for lost_reply
         if replica_of:
             argv += ["--replicaof", "127.0.0.1", str(replica_of)]
         p = Proc(argv, os.path.join(d, "stdout"))
@@ -283,6 +337,7 @@ class Harness:
     def watch(self):
         last = None
         next_res = 0
+        next_pending = 0
         while not self.stopping.is_set():
             for c in COPIES:
                 self.roles[c] = self.read_role(c) if self.copies[c].pid() else "down"
@@ -299,7 +354,21 @@ class Harness:
                     pid = self.copies[c].pid()
                     if pid:
                         self.sample(c, pid)
+            if self.args.durable and m and time.time() >= next_pending:
+                next_pending = time.time() + PENDING_EVERY_S
+                self.sample_pending(m)
             self.stopping.wait(1.0)
+
+    def sample_pending(self, m):
+        """The group's pending entries and the age of the oldest (from its id, which is
+        the time Redis added it)."""
+        r = one_command(m, "XPENDING", "tarvex:capture", "forwarders")
+        if not isinstance(r, list) or len(r) < 2 or not isinstance(r[0], int):
+            return
+        oldest = None
+        if r[0] and isinstance(r[1], str):
+            oldest = round(time.time() - int(r[1].split("-")[0]) / 1000.0, 1)
+        self.ev("pending", count=r[0], oldest_age_s=oldest, master=m)
 
     def sample(self, c, pid):
         try:
@@ -315,6 +384,7 @@ class Harness:
         except OSError:
             return
         self.ev("res", copy=c, pid=pid, fds=fds, rss_kb=int(fields["VmRSS"].split()[0]),
+                hwm_kb=int(fields.get("VmHWM", "0 kB").split()[0]),
                 threads=int(fields["Threads"]), role=self.roles[c])
 
     def owner(self):
@@ -328,11 +398,100 @@ class Harness:
 
     # ------------------------------------------------------------ faults
     FAULTS = ["kill_owner", "stop_owner", "kill_master", "kill_replica", "kill_sentinel",
-              "blackhole", "receiver_refuse", "receiver_500", "receiver_stall", "receiver_reset"]
+              "blackhole", "receiver_refuse", "receiver_500", "receiver_stall", "receiver_reset",
+              "receiver_401", "huge_message", "poison_400", "poison_500", "lost_reply",
+              "sigterm_owner", "rolling_restart"]
+    HUGE_SHAPES = ["numbers", "records", "long_text"]
+
+    def ask_publisher(self, fid, ask):
+        """Hands the publisher one text to publish (it looks every 100 ms)."""
+        d = os.path.join(self.out, "ask")
+        tmp = os.path.join(d, "%d.tmp" % fid)
+        with open(tmp, "w") as f:
+            json.dump(dict(ask, id=fid), f)
+        os.replace(tmp, os.path.join(d, "%06d.json" % fid))
+
+    def sleep_master(self, stop, fid):
+        """lost_reply. The copies reach Redis through the Sentinels, so a proxy would
+        have to be announced as the master itself; instead the master sleeps (DEBUG
+        SLEEP) longer than the copies' command time-out. A command sent meanwhile waits
+        in the socket; the copy gives up and closes the connection, and when the master
+        wakes it reads that command before the end of the stream, runs it (an
+        XREADGROUP adds its entries to the reader's pending list, a capture adds its
+        entry and marker, an XACK acknowledges) and answers a closed socket: the
+        command ran, its reply is lost. The sleep stays short of the Sentinels'
+        down-after, so no failover follows."""
+        while not stop.is_set():
+            m = self.master()
+            if m is not None:
+                self.ev("master_sleep", fault=fid, port=m, seconds=MASTER_SLEEP_S)
+                r = one_command(m, "DEBUG", "SLEEP", str(MASTER_SLEEP_S),
+                                timeout=MASTER_SLEEP_S + 5)
+                if r != "OK":
+                    self.ev("failed", error="DEBUG SLEEP on %d: %r" % (m, r))
+                    return
+            stop.wait(MASTER_SLEEP_EVERY_S)
+
+    def planned_stop(self, c, fid, owner):
+        """SIGTERM to copy c; returns the run stopped (None: c was not running)."""
+        return self.copies[c].term(fid, owner)
+
+    def rolling_restart(self, order, fid):
+        """SIGTERM to each copy in turn; the next once the last is back, or after
+        ROLLING_STEP_S."""
+        for c in order:
+            if self.stopping.is_set():
+                return
+            run = self.planned_stop(c, fid, c == self.owner())
+            if run is not None:
+                self.copies[c].back_after(run, ROLLING_STEP_S)
 
     def inject(self, kind):
-        """Starts fault kind; returns (details, heal function, seconds until the heal)."""
+        """Starts fault kind; returns (details, heal function, seconds until the heal).
+        The heal of a planned stop waits until the copies stopped are back; those of
+        huge_message and the poison kinds only close the window in which losses are
+        put down to them (a poison record stays poison)."""
         r = self.rng
+        fid = len(self.fault_log)
+        if kind == "huge_message":
+            shape = r.choice(self.HUGE_SHAPES)
+            size = 16000010 if shape == "numbers" else r.randint(1000000, 15900000)
+            self.ask_publisher(fid, dict(kind="huge", shape=shape, bytes=size))
+            return dict(shape=shape, bytes=size), lambda: None, r.uniform(20, 40)
+        if kind in ("poison_400", "poison_500"):
+            self.ask_publisher(fid, dict(kind=kind.replace("_", "")))
+            return dict(), lambda: None, r.uniform(30, 60)
+        if kind == "lost_reply":
+            m = self.master()
+            if m is None:
+                return None
+            stop = threading.Event()
+            t = threading.Thread(target=self.sleep_master, args=(stop, fid), daemon=True)
+            t.start()
+
+            def heal():
+                stop.set()
+                t.join(MASTER_SLEEP_S + 10)
+            return dict(port=m), heal, r.uniform(20, 40)
+        if kind == "sigterm_owner":
+            c = self.owner()
+            run = self.planned_stop(c, fid, True) if c else None
+            if run is None:
+                return None
+
+            def heal():
+                self.copies[c].back_after(run, STOP_LIMIT_S + RESTART_SEC + 5)
+            return dict(copy=c), heal, 0
+        if kind == "rolling_restart":
+            order = list(COPIES)
+            r.shuffle(order)
+            if not any(self.copies[c].pid() for c in order):
+                return None
+            t = threading.Thread(target=self.rolling_restart, args=(order, fid), daemon=True)
+            t.start()
+            # The fault lasts until the last copy is back.
+            return (dict(order=",".join(order), owner_at_start=self.owner()),
+                    lambda: t.join(len(order) * (STOP_LIMIT_S + RESTART_SEC + 5)), 0)
         if kind in ("kill_owner", "stop_owner"):
             c = self.owner()
             if c is None:
@@ -389,9 +548,15 @@ class Harness:
                 nft("flush", "chain", "inet", "chaos", "out")
                 nft("flush", "chain", "inet", "chaos", "in")
             return dict(copy=c, owner=(c == self.owner())), heal, r.uniform(20, 60)
-        mode = kind.split("_", 1)[1]  # refuse, 500, stall, reset
+        mode = kind.split("_", 1)[1]  # refuse, 500, stall, reset, 401
         self.set_receiver(mode)
-        return dict(), lambda: self.set_receiver("ok"), 20 if mode == "stall" else r.uniform(10, 30)
+        if mode == "stall":
+            seconds = 20
+        elif mode == "401":
+            seconds = r.uniform(20, 60)
+        else:
+            seconds = r.uniform(10, 30)
+        return dict(), lambda: self.set_receiver("ok"), seconds
 
     def faults(self, first_at, last_at):
         try:
@@ -475,7 +640,9 @@ class Harness:
                     "--nodes", ",".join(map(str, DATA_PORTS)), "--rate", str(a.rate),
                     "--seconds", str(publish_s), "--bursts", bursts,
                     "--log", os.path.join(self.out, "publish.log"),
-                    "--reach-log", os.path.join(self.out, "reach.log")],
+                    "--reach-log", os.path.join(self.out, "reach.log"),
+                    "--ask-dir", os.path.join(self.out, "ask"),
+                    "--specials-log", os.path.join(self.out, "specials.log")],
                    os.path.join(self.out, "publisher.out"))
         self.procs.append(pub)
         ft = threading.Thread(target=self.faults, args=(t0 + 15, t0 + total - 90), daemon=True)
@@ -483,7 +650,54 @@ class Harness:
         deadline = t0 + total
         while time.time() < deadline and not self.stopping.is_set():
             time.sleep(1)
+        if a.durable:
+            self.read_deadletters()
         self.ev("end")
+
+    def read_deadletters(self):
+        """tarvex:deadletter as the master holds it now, into deadletter.jsonl: each
+        text summed up (size, devicekey seqs, poison marker), not copied."""
+        m = self.master()
+        if m is None:
+            self.ev("failed", error="dead letters: no master")
+            return
+        n = 0
+        try:
+            c = Resp(m, 30.0, raw=True)
+        except OSError as e:
+            self.ev("failed", error="dead letters: %s" % e)
+            return
+        try:
+            with open(os.path.join(self.out, "deadletter.jsonl"), "w") as out:
+                start = "-"
+                while True:
+                    page = c.cmd("XRANGE", "tarvex:deadletter", start, "+",
+                                 "COUNT", DEADLETTER_PAGE)
+                    if not isinstance(page, list) or not page:
+                        break
+                    for entry_id, flat in page:
+                        out.write(json.dumps(self.dead_letter(entry_id, flat)) + "\n")
+                        n += 1
+                    start = "(" + page[-1][0].decode()
+        except (OSError, ConnectionError, ValueError) as e:
+            self.ev("failed", error="dead letters: %s" % e)
+        finally:
+            c.close()
+        self.ev("deadletters", count=n, master=m)
+
+    @staticmethod
+    def dead_letter(entry_id, flat):
+        def as_text(v):
+            return v.decode(errors="replace") if isinstance(v, bytes) else v
+        f = dict(zip(flat[::2], flat[1::2])) if isinstance(flat, list) else {}
+        text = f.get(b"text") or b""
+        reply = f.get(b"reply") or b""
+        marker = next((k for k in ("POISON400", "POISON500") if k.encode() in text), None)
+        return dict(id=as_text(entry_id), time=as_text(f.get(b"time")),
+                    status=as_text(f.get(b"status")), reply_bytes=len(reply),
+                    reply_head=reply[:80].decode(errors="replace"), text_bytes=len(text),
+                    seqs=[int(x) for x in DEVICEKEY.findall(text)], poison=marker,
+                    fields=sorted(as_text(k) for k in f))
 
     def shutdown(self):
         self.stopping.set()
