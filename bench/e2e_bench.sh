@@ -9,7 +9,8 @@
 # then with keep-alive (cfg/tarvex.ini: KeepAlive=1) measures (a) again, and last
 # with durable delivery on (Durable=1, run log off) measures (a), (c) and (d). Before
 # any of it, (r): a bare hiredis subscriber that only counts, fed flat out, gives the
-# limit the drain rate is set against. Every figure comes from the same run.
+# limit the drain rate is set against. Then (h): the peak RSS after one 16 MB text,
+# in-memory and durable. Every figure comes from the same run.
 # Every process shares this machine's cores: the figures are for the whole pipeline
 # on it, not for the service alone. Takes about three and a half minutes (--quick:
 # about one and a half).
@@ -119,9 +120,38 @@ run_pass 0 none "${DRIVER_ARGS[@]}"
 run_pass 1 none --drain-only "${DRIVER_ARGS[@]}"
 run_pass 0 keepalive --drain-only "${DRIVER_ARGS[@]}"
 run_pass 0 durable --skip-paced "${DRIVER_ARGS[@]}"
+# Peak RSS after one 16 MB text of eight million numbers and the word Control (no
+# record to convert), then one ordinary record, which ends the wait once its document
+# is in the run log (no receiver listens: the post fails, which is enough here).
+HUGE="$ROOT/huge.json"
+python3 -c 'import sys; sys.stdout.write("[" + "0," * 8000000 + "\"Control\"]")' >"$HUGE"
+huge_pass() {
+  local setting=$1
+  write_sync 1
+  case $setting in
+    none) rm -f "$ROOT/cfg/tarvex.ini" ;;
+    durable) printf '[Durable]\nDurable=1\n' >"$ROOT/cfg/tarvex.ini" ;;
+  esac
+  rm -rf "$ROOT/log"; mkdir -p "$ROOT/log"
+  redis-cli -p "$REDIS_PORT" flushall >/dev/null
+  ZQROOT=$ROOT "$BUILD_DIR/tarvex" -self >"$ROOT/tarvex.out" 2>&1 &
+  TARVEX_PID=$!
+  wait_for 100 subscribed || { echo "e2e_bench: tarvex did not subscribe" >&2; exit 1; }
+  redis-cli -p "$REDIS_PORT" -x publish almTopic <"$HUGE" >/dev/null
+  redis-cli -p "$REDIS_PORT" publish almTopic '[{"classname":"Control","occurtime":"1709629622","occurms":"1","devicekey":"AFTER.HUGE","appsysid":"3","chardesc":"x","userattr[0]":"a","userattr[1]":"b","groupname":"ST07"}]' >/dev/null
+  wait_for 300 grep -qa AFTER.HUGE "$ROOT/log/tarvex.log" ||
+    { echo "e2e_bench: the record after the 16 MB text did not come" >&2; exit 1; }
+  echo "(h) PEAK RSS AFTER A 16 MB TEXT, $setting: $(awk '/^VmHWM/ {print $2, $3}' /proc/$TARVEX_PID/status)" |
+    tee -a "$ROOT/driver.out"
+  stop_tarvex "$TARVEX_PID"
+  TARVEX_PID=""
+}
+huge_pass none
+huge_pass durable
+
 echo "e2e_bench: same run; the limit; in-memory queue with the run log off, on, and"\
   "keep-alive; durable delivery:"
-grep -E "^== pass|^\(r\) RAW|^\(a\) (DRAIN RATE|SERVICE CPU)|^\((c|d)\) " "$ROOT/driver.out"
+grep -E "^== pass|^\(r\) RAW|^\(a\) (DRAIN RATE|SERVICE CPU)|^\((c|d|h)\) " "$ROOT/driver.out"
 raw=$(sed -n 's/^(r) RAW LIMIT: \([0-9]*\).*/\1/p' "$ROOT/driver.out")
 drain=$(sed -n '/^== pass: run log 0, setting none$/,/^== pass/s/^(a) DRAIN RATE: \([0-9]*\).*/\1/p' \
   "$ROOT/driver.out" | head -1)
