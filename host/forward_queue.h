@@ -27,8 +27,11 @@ class ForwardQueue {
   // True when failed parts are kept and retried (durable delivery).
   virtual bool keepsFailed() const = 0;
   // Texts [first, first + count) of the batch just taken are finished with:
-  // delivered, or they gave nothing to send.
+  // delivered, or they gave nothing to send. The queue may put off telling its
+  // store until the next take or flush().
   virtual void settle(std::size_t first, std::size_t count) = 0;
+  // Tells the store what settle() put off; called when the loop ends.
+  virtual void flush() {}
   // Stores text `index` of the batch just taken where rejected texts are kept,
   // with the HTTP status (0: not sent) and the reply or reason. True once stored;
   // the caller then settles it.

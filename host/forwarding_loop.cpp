@@ -182,4 +182,5 @@ void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery
     statusWatchdog();
     if (forwardOnce(almLogInfo, queue, delivery, urls, headers) == 0) queue.idle();
   }
+  queue.flush();
 }

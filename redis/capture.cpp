@@ -53,6 +53,11 @@ void* captureThread(void*) {
   int64_t aliveAtMs = 0;       // steady ms of the last tarvex:alive refresh
   bool masterTakes = true;     // the last capture went through: no count bound
   for (;;) {
+    // What arrives within kCaptureGatherMs of the first text goes in one call.
+    const std::size_t waiting = pendingSize();
+    if (waiting > 0 && waiting < kCaptureBatch) {
+      pendingWaitForTexts(kCaptureBatch, kCaptureGatherMs);
+    }
     // The batch leaves the queue while it is captured (held once, not twice) and
     // goes back to its front when no master takes it.
     std::vector<std::string> texts;

@@ -32,31 +32,35 @@ constexpr const char* kCaptureScript =
 // SHA1 of kCaptureScript, for EVALSHA (a test checks it against SCRIPT LOAD).
 constexpr const char* kCaptureScriptSha = "fe21c7824059b20b0ea9ad9a712262b12a5595d1";
 
-// Reads entries of the stream KEYS[1] for consumer ARGV[2] of group ARGV[1], one
-// XREADGROUP COUNT 1 at a time, from ARGV[3] ('>' new entries; an id: this
-// consumer's pending entries after it), until ARGV[4] entries are read or their
-// texts come to ARGV[5] bytes (the entry that reaches it is the last; one larger
-// entry comes alone). Non-blocking. Returns the entries as XREADGROUP gives them:
-// {id, {field, value, ...}}, or {id} for a pending entry trimmed away since.
+// Acknowledges the ids ARGV[6], ARGV[7], ... in group ARGV[1] of the stream KEYS[1],
+// then reads at most ARGV[4] entries for consumer ARGV[2] from ARGV[3] ('>' new
+// entries; an id: this consumer's pending entries after it), non-blocking, in one
+// XREADGROUP. Of those it returns the first ones until their texts come to ARGV[5]
+// bytes (the entry that reaches it is the last returned; one larger entry comes
+// alone); the rest stay pending under this consumer, to be read again from its
+// pending entries. Returns {entries not returned, {entry, ...}}, each entry as
+// XREADGROUP gives it: {id, {field, value, ...}}, or {id} for a pending entry
+// trimmed away since.
 constexpr const char* kReadScript =
-    "local out, bytes, from = {}, 0, ARGV[3]\n"
-    "local most, budget = tonumber(ARGV[4]), tonumber(ARGV[5])\n"
-    "while #out < most and bytes < budget do\n"
-    "  local r = redis.call('XREADGROUP', 'GROUP', ARGV[1], ARGV[2], 'COUNT', 1,\n"
-    "                       'STREAMS', KEYS[1], from)\n"
-    "  if not r then break end\n"
-    "  local e = r[1][2][1]\n"
-    "  if not e then break end\n"
-    "  out[#out + 1] = e\n"
-    "  if from ~= '>' then from = e[1] end\n"
+    "if #ARGV > 5 then\n"
+    "  redis.call('XACK', KEYS[1], ARGV[1], unpack(ARGV, 6))\n"
+    "end\n"
+    "local r = redis.call('XREADGROUP', 'GROUP', ARGV[1], ARGV[2], 'COUNT', ARGV[4],\n"
+    "                     'STREAMS', KEYS[1], ARGV[3])\n"
+    "if not r then return {0, {}} end\n"
+    "local read, out, bytes, budget = r[1][2], {}, 0, tonumber(ARGV[5])\n"
+    "for i = 1, #read do\n"
+    "  if bytes >= budget then return {#read - i + 1, out} end\n"
+    "  local e = read[i]\n"
+    "  out[i] = e\n"
     "  local f = e[2]\n"
     "  if f then\n"
-    "    for i = 1, #f, 2 do\n"
-    "      if f[i] == 'text' then bytes = bytes + #f[i + 1] end\n"
+    "    for j = 1, #f, 2 do\n"
+    "      if f[j] == 'text' then bytes = bytes + #f[j + 1] end\n"
     "    end\n"
     "  end\n"
     "end\n"
-    "return out\n";
-constexpr const char* kReadScriptSha = "ff97e73032cd430380d47a34ba4c7482d56e5848";
+    "return {0, out}\n";
+constexpr const char* kReadScriptSha = "8c0c11db3fc9efd8f2bae02ed5edc6bed1be9ff7";
 
 #endif  // TARVEX_REDIS_DURABLE_KEYS_H_

@@ -1,5 +1,6 @@
 #include "redis/stream_queue.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "host/pending_queue.h"
@@ -107,39 +108,69 @@ std::size_t StreamQueue::takeEntries(const redisReply* entries, std::vector<std:
   return entries->elements;
 }
 
-std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
-  const std::string most = std::to_string(kMaxBatch);
-  const std::string budget = std::to_string(kMaxBatchBytes);
-  RedisReplyPtr r = callScript(redis_, 2, kReadScriptSha, kReadScript,
-                               {scriptArg("1"), scriptArg(kCaptureStream),
-                                scriptArg(kForwarderGroup), scriptArg(consumer_),
-                                scriptArg(pending ? "0" : ">"), scriptArg(most),
-                                scriptArg(budget)});
-  lastReadFailed_ = !isArray(r.get());
-  if (redisErrorStarts(r.get(), "NOGROUP") ||
-      (r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr &&
-       std::strstr(r->str, "NOGROUP") != nullptr)) {
+std::size_t StreamQueue::readScript(bool pending, std::size_t most, std::size_t budget,
+                                    std::vector<std::string>* batch) {
+  const std::string mostText = std::to_string(most);
+  const std::string budgetText = std::to_string(budget);
+  std::vector<ScriptArg> args = {scriptArg("1"), scriptArg(kCaptureStream),
+                                 scriptArg(kForwarderGroup), scriptArg(consumer_),
+                                 scriptArg(pending ? "0" : ">"), scriptArg(mostText),
+                                 scriptArg(budgetText)};
+  // The acknowledgements still owed go with the read: one round trip for both.
+  const std::size_t acks = std::min(unacked_.size(), kMaxAcksPerRead);
+  for (std::size_t i = 0; i < acks; ++i) args.push_back(scriptArg(unacked_[i]));
+  RedisReplyPtr r = callScript(redis_, 2, kReadScriptSha, kReadScript, args);
+  if (r != nullptr && r->type == REDIS_REPLY_ERROR && r->str != nullptr &&
+      std::strstr(r->str, "NOGROUP") != nullptr) {
     groupReady_ = false;
   }
+  lastReadFailed_ = !isArray(r.get()) || r->elements < 2 || !isArray(r->element[1]);
   if (lastReadFailed_) return 0;
-  std::size_t entries = takeEntries(r.get(), batch);
+  unacked_.erase(unacked_.begin(), unacked_.begin() + static_cast<std::ptrdiff_t>(acks));
+  long long leftOver = 0;
+  // Entries read but not returned wait in this consumer's pending entries.
+  if (integerOf(r->element[0], &leftOver) && leftOver > 0) phase_ = Phase::kOwnPending;
+  const std::size_t entries = takeEntries(r->element[1], batch);
   r.reset();
   redis_.shedReadBuffer(2);
-  if (entries > 0 || pending) return entries;
+  return entries;
+}
 
-  // Nothing new: wait a little for the next entry, which comes alone.
-  r = redis_.exchange(2, {"XREADGROUP", "GROUP", kForwarderGroup, consumer_, "COUNT", "1",
-                          "BLOCK", std::to_string(kStreamBlockMs), "STREAMS", kCaptureStream,
-                          ">"});
+std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
+  std::size_t entries = readScript(pending, kMaxBatch, kMaxBatchBytes, batch);
+  if (entries > 0 || pending || lastReadFailed_) return entries;
+
+  // Nothing waits: block for the first new entry, which comes alone ...
+  RedisReplyPtr r = redis_.exchange(
+      2, {"XREADGROUP", "GROUP", kForwarderGroup, consumer_, "COUNT", "1", "BLOCK",
+          std::to_string(kStreamBlockMs), "STREAMS", kCaptureStream, ">"});
   lastReadFailed_ = r == nullptr || r->type == REDIS_REPLY_ERROR;
   if (redisErrorStarts(r.get(), "NOGROUP")) groupReady_ = false;
   if (!isArray(r.get()) || r->elements == 0 || !isArray(r->element[0]) ||
       r->element[0]->elements < 2 || !isArray(r->element[0]->element[1])) {
     return 0;  // nothing new within the wait (a nil reply), or no usable reply
   }
+  const int64_t firstAtMs = redisSteadyMs();
   entries = takeEntries(r->element[0]->element[1], batch);
   r.reset();
   redis_.shedReadBuffer(2);
+  // ... then gather as the in-memory loop does: the batch closes at kMaxBatch
+  // entries, at kMaxBatchBytes, or kBatchWindowMs after its first entry arrived.
+  for (;;) {
+    std::size_t bytes = 0;
+    for (const std::string& t : *batch) bytes += t.size();
+    const int64_t left = firstAtMs + kBatchWindowMs - redisSteadyMs();
+    if (entries >= kMaxBatch || bytes >= kMaxBatchBytes || left <= 0 || phase_ != Phase::kNew) {
+      break;
+    }
+    ZqSleep(static_cast<int>(std::min<int64_t>(left, kBatchPollMs)));
+    entries += readScript(false, kMaxBatch - entries, kMaxBatchBytes - bytes, batch);
+    if (lastReadFailed_) {
+      phase_ = Phase::kOwnPending;
+      lastReadFailed_ = false;  // what was read is posted; the lost part is read again
+      break;
+    }
+  }
   return entries;
 }
 
@@ -148,7 +179,6 @@ std::size_t StreamQueue::take(std::vector<std::string>* batch) {
   ids_.clear();
   const int64_t nowMs = redisSteadyMs();
   if (nowMs - statsAtMs_ >= kStreamStatsEveryMs) refreshStats();
-  if (!unacked_.empty()) ack();
   if (!ensureGroup()) {
     lastReadFailed_ = true;
     metricsGroupReadFailed(true);
@@ -160,6 +190,7 @@ std::size_t StreamQueue::take(std::vector<std::string>* batch) {
     claimCursor_ = "0-0";
   }
   if (phase_ == Phase::kClaimOthers || sweeping_) {
+    ack();  // claims carry no acknowledgements
     bool done = false, claimed = false;
     const int64_t minIdle = phase_ == Phase::kClaimOthers ? 0 : claimIdleMs();
     lastReadFailed_ = !claimStep(minIdle, &done, &claimed);
@@ -196,11 +227,13 @@ bool StreamQueue::ack() {
 }
 
 void StreamQueue::settle(std::size_t first, std::size_t count) {
+  // Sent with the next read (or by flush), in the same round trip.
   for (std::size_t i = first; i < first + count && i < ids_.size(); ++i) {
     unacked_.push_back(ids_[i]);
   }
-  ack();
 }
+
+void StreamQueue::flush() { ack(); }
 
 bool StreamQueue::setAside(std::size_t, const std::string& text, long status,
                            const std::string& reply) {

@@ -10,12 +10,16 @@
 // reply was lost left its entries pending under this name. Every kClaimEveryMs the
 // entries any consumer has held longer than claimIdleMs() are claimed too, so an
 // entry never waits for a takeover. Reads go through kReadScript: at most
-// kMaxBatch entries, and no more once their texts reach kMaxBatchBytes; when none
-// is waiting, one XREADGROUP ... BLOCK kStreamBlockMs waits for the next entry.
+// kMaxBatch entries, and no more once their texts reach kMaxBatchBytes (what a read
+// got beyond that is read again from the pending entries). A backlog is taken as it
+// waits; when none is waiting, one XREADGROUP ... BLOCK kStreamBlockMs waits for the
+// next entry, and the batch then gathers, as the in-memory loop's does, until it
+// holds kMaxBatch entries or kBatchWindowMs have passed since that entry came.
 // Entries whose text was trimmed away are acknowledged and counted as trimmed.
 //
-// settle() acknowledges texts of the batch (acknowledgements Redis did not take
-// are sent again later); setAside() adds one text to tarvex:deadletter with its
+// settle() acknowledges texts of the batch: the acknowledgement goes with the next
+// read, in the same script call, or with flush() (after the loop's last batch);
+// one Redis did not take is sent again later. setAside() adds one text to tarvex:deadletter with its
 // status, the first kDeadLetterReplyBytes of the reply and the time.
 // Every kStreamStatsEveryMs the stream's length, pending entries, the oldest
 // pending entry and the dead letters go to the status metrics, and entries trimmed
@@ -37,6 +41,9 @@ constexpr int kClaimEveryMs = 30000;       // entries held too long are claimed 
 // An entry held unacknowledged longer than one post, one longest retry pause and
 // one more post could take is claimed: kPostBoundMs + RetryMaxSeconds + kPostBoundMs.
 constexpr int kPostBoundMs = 15000;
+constexpr int kBatchWindowMs = 100;  // a gathering batch closes this long after its first entry
+constexpr int kBatchPollMs = 10;     // the stream is looked at this often meanwhile
+constexpr std::size_t kMaxAcksPerRead = 1000;  // acknowledgements sent with one read
 
 class StreamQueue : public ForwardQueue {
  public:
@@ -46,6 +53,7 @@ class StreamQueue : public ForwardQueue {
   std::size_t take(std::vector<std::string>* batch) override;
   bool keepsFailed() const override { return true; }
   void settle(std::size_t first, std::size_t count) override;
+  void flush() override;
   bool setAside(std::size_t index, const std::string& text, long status,
                 const std::string& reply) override;
   int retryPauseMs(int failures) const override;
@@ -66,6 +74,9 @@ class StreamQueue : public ForwardQueue {
   // without a usable reply. *done: the cursor went round; *claimed: ids were moved.
   bool claimStep(int64_t minIdleMs, bool* done, bool* claimed);
   std::size_t read(bool pending, std::vector<std::string>* batch);
+  // One kReadScript call, carrying the acknowledgements owed; appends to *batch.
+  std::size_t readScript(bool pending, std::size_t most, std::size_t budget,
+                         std::vector<std::string>* batch);
   std::size_t takeEntries(const struct redisReply* entries, std::vector<std::string>* batch);
   bool ack();
   void refreshStats();

@@ -428,4 +428,52 @@ TEST_F(DurableDeliveryTest, CaptureRefusedByTheAclIsAddedOnceGranted) {
   EXPECT_TRUE(waitUntil([&] { return allDelivered("A", 1); }, kWaitMs, 100)) << host.output();
 }
 
+// Durable documents look like the in-memory ones: a trickle is gathered for up to
+// 100 ms per document rather than posted text by text, and a burst fills batches of
+// 100. Both hosts see the same trickle, one after the other.
+TEST_F(DurableDeliveryTest, TrickleIsGatheredLikeTheInMemoryLoopAndABurstFillsBatches) {
+  constexpr int kTrickle = 100;  // one text every 30 ms for 3 s
+  std::size_t documents[2] = {0, 0};
+  for (const bool durable : {false, true}) {
+    const std::string prefix = durable ? "TD" : "TM";
+    Host host(durable ? "trickleDurable" : "trickleMemory", redis_.port(), receiver_.url("/log"),
+              "", durable);
+    redis_.cli({"DEL", "useflag:tarvex"});
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(host.waitOwner(kWaitMs));
+    ASSERT_TRUE(waitUntil([&] { return subscribers() == 1; }, kWaitMs, 50));
+    const std::size_t before = receiver_.requests().size();
+    for (int i = 0; i < kTrickle; ++i) {
+      publish(prefix, i, 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    ASSERT_TRUE(waitUntil([&] { return allDelivered(prefix, kTrickle); }, kWaitMs, 50));
+    documents[durable ? 1 : 0] = receiver_.requests().size() - before;
+    if (durable) {
+      ASSERT_TRUE(waitUntil([&] {
+        return redis_.cli({"XPENDING", kCaptureStream, kForwarderGroup}).rfind("0", 0) == 0;
+      }, kWaitMs, 50)) << "not every text was acknowledged";
+      // A burst: every document but the last holds 100 records.
+      const std::size_t burstFrom = receiver_.requests().size();
+      publish("TB", 0, 1000);
+      ASSERT_TRUE(waitUntil([&] { return allDelivered("TB", 1000); }, kWaitMs, 50));
+      const std::vector<HttpTestServer::Request> all = receiver_.requests();
+      std::size_t full = 0;
+      for (std::size_t i = burstFrom; i < all.size(); ++i) {
+        std::size_t records = 0;
+        for (std::size_t at = all[i].body.find("\"guid\""); at != std::string::npos;
+             at = all[i].body.find("\"guid\"", at + 1)) {
+          ++records;
+        }
+        if (records == 100) ++full;
+      }
+      EXPECT_GE(full, 9u) << all.size() - burstFrom << " documents for 1,000 records";
+    }
+    host.kill();
+  }
+  std::printf("trickle of %d texts: %zu documents in memory, %zu durable\n", kTrickle,
+              documents[0], documents[1]);
+  EXPECT_LE(documents[1], 2 * documents[0]);
+}
+
 }  // namespace
