@@ -17,9 +17,12 @@ const int64_t gProcessStartWall = static_cast<int64_t>(std::time(nullptr));
 
 const char* roleText(int32_t role) {
   switch (static_cast<ServiceRole>(role)) {
-    case ServiceRole::kOwner: return "owner";
-    case ServiceRole::kStandby: return "standby";
-    case ServiceRole::kStarting: break;
+    case ServiceRole::kOwner:
+      return "owner";
+    case ServiceRole::kStandby:
+      return "standby";
+    case ServiceRole::kStarting:
+      break;
   }
   return "starting";
 }
@@ -52,13 +55,23 @@ void CopyNote::refresh(RedisClient& client, int64_t nowSteadyMs) {
   const std::string started = std::to_string(gProcessStartWall);
   const std::string time = std::to_string(now);
   const std::string gaps = gapsText(now);
-  const std::vector<ScriptArg> args = {
-      scriptArg("1"),          scriptArg(key),     scriptArg(life),
-      scriptArg("host"),       scriptArg(host_),   scriptArg("role"),
-      scriptArg(roleText(role)), scriptArg("version"), scriptArg(TARVEX_VERSION),
-      scriptArg("subscribed"), scriptArg(subscribed == 1 ? "1" : "0"),
-      scriptArg("started"),    scriptArg(started), scriptArg("time"),
-      scriptArg(time),         scriptArg("gaps"),  scriptArg(gaps)};
+  const std::vector<ScriptArg> args = {scriptArg("1"),
+                                       scriptArg(key),
+                                       scriptArg(life),
+                                       scriptArg("host"),
+                                       scriptArg(host_),
+                                       scriptArg("role"),
+                                       scriptArg(roleText(role)),
+                                       scriptArg("version"),
+                                       scriptArg(TARVEX_VERSION),
+                                       scriptArg("subscribed"),
+                                       scriptArg(subscribed == 1 ? "1" : "0"),
+                                       scriptArg("started"),
+                                       scriptArg(started),
+                                       scriptArg("time"),
+                                       scriptArg(time),
+                                       scriptArg("gaps"),
+                                       scriptArg(gaps)};
   RedisReplyPtr reply = callScript(client, 2, kCopyNoteScriptSha, kCopyNoteScript, args);
   if (reply == nullptr || reply->type == REDIS_REPLY_ERROR) return;
   writtenAtMs_ = nowSteadyMs;

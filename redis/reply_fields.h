@@ -17,7 +17,8 @@ inline bool replyIsText(const redisReply* r) {
 }
 
 inline bool replyIsArray(const redisReply* r) {
-  return r != nullptr && r->type == REDIS_REPLY_ARRAY && (r->elements == 0 || r->element != nullptr);
+  return r != nullptr && r->type == REDIS_REPLY_ARRAY &&
+         (r->elements == 0 || r->element != nullptr);
 }
 
 // The reply's text, or `otherwise` when it is no text.

@@ -146,9 +146,9 @@ int redriveOne(RedisClient& client, const std::string& id, const std::string& ma
 
 int runDeadLetters(std::FILE* out, int argc, char** argv) {
   long n = kDeadLettersShown;
-  if (argc > 3 || (argc == 3 && ((n = std::strtol(argv[2], nullptr, 10)) <= 0 ||
-                                 n > kDeadLettersMostShown ||
-                                 std::strspn(argv[2], "0123456789") != std::strlen(argv[2])))) {
+  if (argc > 3 ||
+      (argc == 3 && ((n = std::strtol(argv[2], nullptr, 10)) <= 0 || n > kDeadLettersMostShown ||
+                     std::strspn(argv[2], "0123456789") != std::strlen(argv[2])))) {
     std::fputs("usage: tarvex --deadletters [N]   (N from 1 to 100000, default 20)\n", stderr);
     return 1;
   }
@@ -156,8 +156,8 @@ int runDeadLetters(std::FILE* out, int argc, char** argv) {
   if (!usableOptions(client, out)) return 1;
   client.connect(1);
   RedisReplyPtr len = client.exchange(1, {"XLEN", kDeadLetterStream});
-  RedisReplyPtr newest = client.exchange(
-      1, {"XREVRANGE", kDeadLetterStream, "+", "-", "COUNT", std::to_string(n)});
+  RedisReplyPtr newest =
+      client.exchange(1, {"XREVRANGE", kDeadLetterStream, "+", "-", "COUNT", std::to_string(n)});
   if (len == nullptr || newest == nullptr || !replyIsArray(newest.get())) {
     noAnswer(client, 1);
     return 1;
@@ -237,7 +237,8 @@ int runRedrive(std::FILE* out, int argc, char** argv) {
 
   if (all) {
     // Every entry up to the newest one there now, a page at a time.
-    RedisReplyPtr last = client.exchange(2, {"XREVRANGE", kDeadLetterStream, "+", "-", "COUNT", "1"});
+    RedisReplyPtr last =
+        client.exchange(2, {"XREVRANGE", kDeadLetterStream, "+", "-", "COUNT", "1"});
     if (!replyIsArray(last.get())) {
       noAnswer(client, 2);
       return 1;

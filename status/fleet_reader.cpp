@@ -35,8 +35,9 @@ void readCopies(RedisClient& client, FleetSnapshot* s) {
   std::vector<std::string> keys;
   std::string cursor = "0";
   do {
-    RedisReplyPtr r = client.exchange(1, {"SCAN", cursor, "MATCH", std::string(kCopyKeyPrefix) + "*",
-                                          "COUNT", std::to_string(kScanCount)});
+    RedisReplyPtr r =
+        client.exchange(1, {"SCAN", cursor, "MATCH", std::string(kCopyKeyPrefix) + "*", "COUNT",
+                            std::to_string(kScanCount)});
     if (!replyIsArray(r.get()) || r->elements < 2 || !replyIsArray(r->element[1])) return;
     cursor = replyText(r->element[0], "0");
     for (std::size_t i = 0; i < r->element[1]->elements; ++i) {
@@ -106,7 +107,8 @@ void readDeadLetters(RedisClient& client, FleetSnapshot* s) {
   RedisReplyPtr len = client.exchange(1, {"XLEN", kDeadLetterStream});
   s->deadLetters = replyInteger(len.get());
   if (s->deadLetters <= 0) return;
-  RedisReplyPtr newest = client.exchange(1, {"XREVRANGE", kDeadLetterStream, "+", "-", "COUNT", "1"});
+  RedisReplyPtr newest =
+      client.exchange(1, {"XREVRANGE", kDeadLetterStream, "+", "-", "COUNT", "1"});
   if (!replyIsArray(newest.get()) || newest->elements == 0 || !replyIsArray(newest->element[0]) ||
       newest->element[0]->elements < 2) {
     return;

@@ -59,14 +59,16 @@ std::string ownerLine(const FleetSnapshot& s) {
   if (s.ownerRead == 0) return "none: useflag:tarvex names no owner";
   const std::string written = "written " + ageText(s.nowMs / 1000 - s.heartbeatWall) + " ago";
   if (s.heartbeatMoving) return s.ownerHost + ", heartbeat moving (" + written + ")";
-  return s.ownerHost + ", heartbeat STILL for " + ageText(s.watchedMs / 1000) + " (" + written + ")";
+  return s.ownerHost + ", heartbeat STILL for " + ageText(s.watchedMs / 1000) + " (" + written +
+         ")";
 }
 
 std::string countText(int64_t n) { return n < 0 ? "?" : groupThousands(static_cast<uint64_t>(n)); }
 
 std::string backlogLine(const FleetSnapshot& s) {
-  std::string text = countText(s.streamLength) + (s.streamLength == 1 ? " entry" : " entries") + " kept: " + countText(s.unread) +
-                     " unread, " + countText(s.pending) + " pending";
+  std::string text = countText(s.streamLength) + (s.streamLength == 1 ? " entry" : " entries") +
+                     " kept: " + countText(s.unread) + " unread, " + countText(s.pending) +
+                     " pending";
   if (s.oldestWaitingMs >= 0) text += ", oldest waiting " + ageText(s.oldestWaitingMs / 1000);
   return text;
 }
@@ -170,8 +172,9 @@ std::string fleetStatusJson(const FleetSnapshot& s) {
       backlog["length"] = countJson(s.streamLength);
       backlog["unread"] = countJson(s.unread);
       backlog["pending"] = countJson(s.pending);
-      backlog["oldest_waiting_seconds"] =
-          s.oldestWaitingMs < 0 ? Json::Value() : Json::Value(Json::Int64(s.oldestWaitingMs / 1000));
+      backlog["oldest_waiting_seconds"] = s.oldestWaitingMs < 0
+                                              ? Json::Value()
+                                              : Json::Value(Json::Int64(s.oldestWaitingMs / 1000));
       root["backlog"] = backlog;
       Json::Value dead;
       dead["count"] = countJson(s.deadLetters);
