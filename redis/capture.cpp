@@ -8,6 +8,7 @@
 #include "platform/process_ctrl.h"
 #include "platform/zq_thread.h"
 #include "platform/zq_time.h"
+#include "redis/copy_note.h"
 #include "redis/durable_keys.h"
 #include "redis/redis_handles.h"
 #include "redis/script_call.h"
@@ -47,6 +48,7 @@ void* captureThread(void*) {
   char myHost[kUseFlagHostSize] = {};
   get_host_name(myHost);
   const std::string host = myHost;
+  CopyNote copyNote(host);  // tarvex:copy:<host>, for tarvex --status
 
   int64_t lastAlive = -1;     // tarvex:alive of this host before this run; -1 not read yet
   bool startReported = false;  // the gap before this run was reported (or there was none)
@@ -88,6 +90,7 @@ void* captureThread(void*) {
         }
         redisOpt.exchange(2, {"HSET", kAliveHash, host, std::to_string(now)});
       }
+      copyNote.refresh(redisOpt, nowMs);
     }
     if (n == 0) pendingWaitForTexts(1, kCaptureIdleWaitMs);
   }

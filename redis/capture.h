@@ -8,7 +8,8 @@
 // them, only the queue's byte bound holds (a burst waits in full until captured);
 // after a capture no master took, the count bound holds too, until one answers. While the
 // copy is subscribed it notes the time in tarvex:alive every kAliveEveryMs, so
-// that after a restart it reports the interval it was away as a subscription gap.
+// that after a restart it reports the interval it was away as a subscription gap,
+// and it keeps this copy's hash tarvex:copy:<host> for --status (CopyNote).
 // Started once with ZQ_CreateThread (argument unused); never returns; its
 // RedisClient lives on its own stack.
 #ifndef TARVEX_REDIS_CAPTURE_H_

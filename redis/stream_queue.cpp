@@ -288,7 +288,7 @@ void StreamQueue::refreshStats() {
   // XPENDING's summary: count, smallest id, largest id, consumers.
   const int64_t oldestMs =
       isArray(summary.get()) && summary->elements >= 2 ? idMillis(summary->element[1]) : 0;
-  metricsSetOldestPending(oldestMs > 0 ? wallMillis() - oldestMs : 0);
+  metricsSetOldestPending(oldestMs);  // the entry's wall ms (its id), not its age
   // Both trimming and reading take entries from the front: of the entries trimmed
   // so far (added - length), those beyond what the group had read were never sent.
   if (!haveStream || !haveRead) return;

@@ -13,6 +13,7 @@ PACKAGES=(
   python3-matplotlib
   libssl-dev openssl
   libmicrohttpd-dev libsystemd-dev
+  dpkg-dev lintian groff man-db prometheus
 )
 # Extra packages for the sanitizer and fuzzing builds; asked for with --fuzz.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

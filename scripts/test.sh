@@ -19,6 +19,11 @@ cmake --build "$BUILD_DIR" -j"$JOBS"
 
 (cd "$BUILD_DIR" && ctest --output-on-failure -j2 --timeout 600)
 
+# The alert rules' unit tests, the manual page, and the .deb: lintian, then
+# install, remove and purge.
+phase "package and operator files"
+bash scripts/package_check.sh
+
 # The chaos soak's audit on its hand-written event log (the soak itself is a benchmark).
 /usr/bin/python3 bench/chaos_audit.py --selftest >/dev/null && echo "chaos audit selftest: ok"
 

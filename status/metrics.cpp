@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <mutex>
 
 #include "delivery/http_post.h"
@@ -80,8 +81,24 @@ std::string localTimeText(int64_t seconds) {
   return text;
 }
 
+// The newest reported gaps, for the copy's note in Redis; only gap reports and
+// their reader take the lock.
+std::mutex& gapsMutex() {
+  static std::mutex* mu = new std::mutex();
+  return *mu;
+}
+std::deque<GapRecord>& recentGaps() {
+  static std::deque<GapRecord>* gaps = new std::deque<GapRecord>();
+  return *gaps;
+}
+
 // One stderr line per gap, never left out: gaps are the loss an operator must see.
 void reportGap(int64_t fromWall, int64_t toWall, int64_t ms, const char* why) {
+  {
+    std::lock_guard<std::mutex> lock(gapsMutex());
+    recentGaps().push_back({fromWall, toWall});
+    if (recentGaps().size() > kRecentGapsKept) recentGaps().pop_front();
+  }
   std::fprintf(stderr,
                "tarvex: subscription gap from %s to %s (%s s, %s): messages published "
                "then were not received by this copy\n",
@@ -116,6 +133,15 @@ void metricsReportAbsence(int64_t fromWall, int64_t toWall) {
   const int64_t ms = (toWall - fromWall) * 1000;
   bump(gMetrics.gapMicros, static_cast<uint64_t>(ms > 0 ? ms : 0) * 1000u);
   reportGap(fromWall, toWall, ms, "this copy was not running");
+}
+
+std::vector<GapRecord> metricsRecentGaps(int64_t sinceWall) {
+  std::vector<GapRecord> out;
+  std::lock_guard<std::mutex> lock(gapsMutex());
+  for (const GapRecord& g : recentGaps()) {
+    if (g.toWall >= sinceWall) out.push_back(g);
+  }
+  return out;
 }
 
 void metricsPostStarted() {

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "delivery/http_outcome.h"
 
@@ -97,6 +98,15 @@ void metricsSubscriptionLost();           // the confirmed subscription broke (s
 // Durable delivery: this copy was away (not running) from fromWall to toWall, as
 // its last tarvex:alive note shows; counted and reported as a gap.
 void metricsReportAbsence(int64_t fromWall, int64_t toWall);
+// A subscription gap this copy reported (an ended loss, or an absence): wall seconds.
+struct GapRecord {
+  int64_t fromWall;
+  int64_t toWall;
+};
+constexpr std::size_t kRecentGapsKept = 10;  // newest reported gaps remembered
+// The remembered gaps that ended at or after sinceWall, oldest first. Takes a lock
+// that only gap reports take.
+std::vector<GapRecord> metricsRecentGaps(int64_t sinceWall);
 void metricsPostStarted();                // a document is about to be posted
 // The outcome of the post begun by the latest metricsPostStarted: its kind, its
 // latency, the last-post fields; a failure gives a rate-limited stderr line with
@@ -125,8 +135,9 @@ void statusOwnerStarted();
 void statusWatchdog();
 
 // ---- command line -------------------------------------------------------------------
-// Answers --check, --version and --help as the first argument: prints the answer
-// and returns the exit status (0 or 1). Returns -1 for any other command line.
+// Answers --check, --version, --help, --status [--json], --deadletters [N] and
+// --redrive ... as the first argument: prints the answer and returns the exit
+// status (0 or 1). Returns -1 for any other command line.
 int answerOperatorCommand(int argc, char** argv);
 
 #endif  // TARVEX_STATUS_STATUS_H_

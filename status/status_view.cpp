@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "status/status_clock.h"
+
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -163,6 +165,10 @@ std::string renderMetrics() {
   sampleSeconds(&out, "tarvex_delivery_latency_seconds_sum", load(gMetrics.latencySumUs));
   sampleU(&out, "tarvex_delivery_latency_seconds_count", "", cumulative);
 
+  family(&out, "tarvex_last_reply_status", "gauge",
+         "HTTP status of the latest post's reply; 0: none yet, or no reply.");
+  sample(&out, "tarvex_last_reply_status", "", gMetrics.lastPostStatus.load(kRelaxed));
+
   family(&out, "tarvex_last_success_timestamp_seconds", "gauge",
          "Time of the latest post with a 2xx reply, seconds since 1970; 0: none yet.");
   sample(&out, "tarvex_last_success_timestamp_seconds", "",
@@ -192,6 +198,12 @@ std::string renderMetrics() {
   family(&out, "tarvex_stream_pending_entries", "gauge",
          "Stream entries read and not yet acknowledged.");
   sample(&out, "tarvex_stream_pending_entries", "", gMetrics.streamPending.load(kRelaxed));
+  const int64_t oldestMs = gMetrics.oldestPendingWallMs.load(kRelaxed);
+  const int64_t oldestAgeMs = oldestMs > 0 ? statusWallSeconds() * 1000 - oldestMs : 0;
+  family(&out, "tarvex_stream_oldest_pending_seconds", "gauge",
+         "Age of the oldest entry read and not yet acknowledged; 0: none.");
+  sample(&out, "tarvex_stream_oldest_pending_seconds", "",
+         oldestAgeMs > 0 ? oldestAgeMs / 1000 : 0);
   family(&out, "tarvex_dead_letters", "gauge", "Entries in the dead-letter stream.");
   sample(&out, "tarvex_dead_letters", "", gMetrics.deadLetters.load(kRelaxed));
   family(&out, "tarvex_texts_set_aside_total", "counter",
