@@ -2,7 +2,6 @@
 // document.
 #include <time.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -19,7 +18,18 @@ namespace {
 
 constexpr const char* kControlClass = "Control";  // the only class converted
 constexpr const char* kEventType = "122";          // eventType of every record
-constexpr std::size_t kMaxReserve = 4u << 20;      // bytes reserved up front at most
+constexpr std::size_t kSmallDocumentBytes = 4096;  // reserved beyond the texts' share
+constexpr std::size_t kKeptMemberBytes = 64u << 10;  // larger member buffers are not reused
+// A text this long is read twice: once to check that it reads whole, without
+// keeping anything, then converted with its run-log lines written at once; holding
+// them until the text proved whole would keep a copy of a large description.
+constexpr std::size_t kCheckFirstBytes = 64u << 10;
+
+// Reads a text and keeps nothing: the first pass over a long text.
+class DiscardingSink : public MessageScanner::RecordSink {
+ public:
+  void onRecord(MessageScanner::Record&) override {}
+};
 
 // Appends the decimal text of v, as std::to_string writes it.
 void appendDecimal(int32_t v, std::string* out) {
@@ -45,19 +55,22 @@ class RecordWriter : public MessageScanner::RecordSink {
     sendLogData_.eventType = kEventType;  // the fields never set below stay empty
   }
 
-  // A new text begins: what the last one left uncommitted is forgotten.
-  void beginText() {
+  // A new text begins: what the last one left uncommitted is forgotten. With
+  // `deferLines` its run-log lines wait for commit(); without, they are written at
+  // once (a text already known to read whole).
+  void beginText(bool deferLines) {
+    deferLines_ = deferLines;
     for (uint64_t& n : skipped_) n = 0;
     converted_ = 0;
     logLines_.clear();
   }
 
-  void onRecord(const MessageScanner::Record& record) override {
+  void onRecord(MessageScanner::Record& record) override {
     if (!record.isObject) {
       ++skipped_[static_cast<int>(SkipReason::kNotObject)];
       return;
     }
-    const std::string* const member = record.text;
+    std::string* const member = record.text;
     const std::string& classname = member[MessageScanner::kClassname];
     if (classname != kControlClass) {
       ++skipped_[static_cast<int>(SkipReason::kNotControl)];
@@ -69,8 +82,14 @@ class RecordWriter : public MessageScanner::RecordSink {
       ++skipped_[static_cast<int>(SkipReason::kUnknownAppSystem)];
       return;
     }
-    const std::string& chardesc = member[MessageScanner::kChardesc];
-    if (config_.runLogOn()) logLines_.push_back(toGbk_.convert(chardesc));
+    std::string& chardesc = member[MessageScanner::kChardesc];
+    if (config_.runLogOn()) {
+      if (deferLines_) {
+        logLines_.push_back(toGbk_.convert(chardesc));
+      } else {
+        config_.WriteRunLog(toGbk_.convert(chardesc));
+      }
+    }
 
     const auto station = config_.stations.find(member[MessageScanner::kGroupname]);
     if (station == config_.stations.end()) {
@@ -82,11 +101,14 @@ class RecordWriter : public MessageScanner::RecordSink {
     // last record; the constant ones were set once.
     PLATFORMLOGINFO& out = sendLogData_;
     operateTimeText(occurtime, &out.operateTime);
-    out.userName.assign(member[MessageScanner::kUserName]);
-    out.workstation.assign(member[MessageScanner::kWorkstation]);
-    out.description.assign(chardesc);
+    out.userName.swap(member[MessageScanner::kUserName]);
+    out.workstation.swap(member[MessageScanner::kWorkstation]);
+    out.description.swap(chardesc);  // not copied: the scanner clears it anyway
     std::string& guid = out.guid;
     guid.clear();
+    // Room for all of it at once: growing a long guid piece by piece copies it.
+    guid.reserve(12 + member[MessageScanner::kOccurms].size() +
+                 member[MessageScanner::kDevicekey].size() + classname.size() + 3);
     appendDecimal(occurtime, &guid);
     guid += ':';
     guid += member[MessageScanner::kOccurms];
@@ -99,6 +121,11 @@ class RecordWriter : public MessageScanner::RecordSink {
     out.major.assign(app->second);
     out.lineName.assign(station->second.lineDesc);
     out.stationName.assign(station->second.stationDesc);
+    // A member text of many megabytes is not kept for the next record: its bytes
+    // are in the record's fields now, and the document is about to hold them too.
+    for (int m = 0; m < MessageScanner::kMemberCount; ++m) {
+      if (member[m].capacity() > kKeptMemberBytes) std::string().swap(member[m]);
+    }
 
     if (records_ + converted_ > 0) document_.push_back(',');
     appendJson(out, &document_);
@@ -113,7 +140,7 @@ class RecordWriter : public MessageScanner::RecordSink {
     for (uint64_t i = 0; i < converted_; ++i) metricsRecordConverted();
     for (std::string& line : logLines_) config_.WriteRunLog(std::move(line));
     records_ += converted_;
-    beginText();
+    beginText(deferLines_);
   }
 
   uint64_t records() const { return records_; }
@@ -123,6 +150,7 @@ class RecordWriter : public MessageScanner::RecordSink {
   std::string& document_;
   Utf8ToGbk toGbk_;
   PLATFORMLOGINFO sendLogData_;
+  bool deferLines_ = true;  // run-log lines wait for commit()
   uint64_t records_ = 0;    // records committed to the document
   uint64_t converted_ = 0;  // records the current text added so far
   uint64_t skipped_[static_cast<int>(SkipReason::kCount)] = {};
@@ -139,12 +167,14 @@ int SyncConfig::BuildSendLogBody(const std::string* texts, std::size_t count, st
                                  std::vector<std::size_t>* failedTexts) {
   try {
     // The document text, built record by record: "[", objects separated by ",".
-    // Documents come out about as long as the texts they are made from; past the
-    // cap the string grows as it needs to.
+    // Documents come out about as long as the texts they are made from, or up to
+    // twice as long for small records, which the dictionaries' texts lengthen. The
+    // room is reserved once (pages never written are never resident), so that a
+    // large document is not copied while it grows.
     std::string bodysender;
     std::size_t textBytes = 0;
     for (std::size_t i = 0; i < count; ++i) textBytes += texts[i].size();
-    bodysender.reserve(std::min(textBytes, kMaxReserve) + 3);
+    bodysender.reserve(2 * textBytes + kSmallDocumentBytes);
     bodysender = "[";
     MessageScanner scanner;
     RecordWriter writer(*this, bodysender);
@@ -155,9 +185,12 @@ int SyncConfig::BuildSendLogBody(const std::string* texts, std::size_t count, st
       // worked on, or a refusal after some of its records were written, takes the
       // document back to where the text began.
       const std::size_t mark = bodysender.size();
-      writer.beginText();
+      const bool checkFirst = texts[i].size() >= kCheckFirstBytes;
+      writer.beginText(!checkFirst);
       try {
-        if (scanner.read(texts[i], &writer) != MessageScanner::Outcome::kArray) {
+        DiscardingSink discard;
+        if ((checkFirst && scanner.read(texts[i], &discard) != MessageScanner::Outcome::kArray) ||
+            scanner.read(texts[i], &writer) != MessageScanner::Outcome::kArray) {
           bodysender.resize(mark);
           metricsRecordSkipped(SkipReason::kUnreadableText);
           continue;

@@ -61,8 +61,9 @@ class MessageScanner {
   class RecordSink {
    public:
     virtual ~RecordSink() = default;
-    // `record` is valid only during the call.
-    virtual void onRecord(const Record& record) = 0;
+    // `record` is valid only during the call; the sink may take its texts (swap
+    // them out): the scanner clears every text before it reads the next record.
+    virtual void onRecord(Record& record) = 0;
   };
 
   MessageScanner() = default;

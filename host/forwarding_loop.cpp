@@ -36,15 +36,18 @@ bool pauseWhileOwner(int ms) {
 }
 
 // Posts `body` once: counted, and the document and the reply written to the run log.
+// The document is handed to the run log after the post, not copied: `body` is
+// empty afterwards.
 HttpOutcome postAndLog(SyncConfig& almLogInfo, HttpDelivery& delivery, const std::string& urls,
-                       const std::string& headers, const std::string& body,
+                       const std::string& headers, std::string* body,
                        std::string* strCallback) {
   strCallback->clear();
   metricsPostStarted();
   HttpOutcome outcome;
-  delivery.post(urls, headers, body, *strCallback, &outcome);
+  delivery.post(urls, headers, *body, *strCallback, &outcome);
   metricsCountReply(outcome);
-  almLogInfo.WriteRunLog(body);
+  almLogInfo.WriteRunLog(std::move(*body));
+  body->clear();
   almLogInfo.WriteRunLog(*strCallback);
   return outcome;
 }
@@ -107,9 +110,7 @@ bool deliverInParts(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& d
     }
 
     std::string reply;
-    const HttpOutcome outcome = postAndLog(almLogInfo, delivery, urls, headers, body, &reply);
-    body.clear();
-    body.shrink_to_fit();
+    const HttpOutcome outcome = postAndLog(almLogInfo, delivery, urls, headers, &body, &reply);
     const PostVerdict verdict = postVerdictOf(outcome);
     const int64_t nowMs = redisSteadyMs();
     if (verdict == PostVerdict::kAccepted) {
@@ -172,7 +173,7 @@ std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDeliver
   copyLogData.clear();
   copyLogData.shrink_to_fit();  // the texts are in the document now
   std::string reply;
-  postAndLog(almLogInfo, delivery, urls, headers, body, &reply);
+  postAndLog(almLogInfo, delivery, urls, headers, &body, &reply);
   return count;
 }
 

@@ -42,19 +42,27 @@ inline bool redisErrorStarts(const redisReply* r, const char* prefix) {
 
 // hiredis keeps the read buffer a large reply grew until the next bytes arrive,
 // which on a quiet connection is never: a 16 MB text would stay resident twice.
-// When the reader holds nothing unread and its buffer is larger than its own
-// limit, it is replaced by a fresh one. Null and broken contexts are left alone.
+// Between two replies, when the reader's buffer is larger than its own limit, it is
+// replaced by a fresh reader holding only the bytes not read yet (the start of the
+// next reply), unless those are themselves more than kShedKeepMaxBytes. Null and
+// broken contexts are left alone.
+constexpr std::size_t kShedKeepMaxBytes = 1u << 20;
+
 inline void redisShedReadBuffer(redisContext* c) {
   if (c == nullptr || c->err != 0 || c->reader == nullptr) return;
   redisReader* r = c->reader;
-  if (r->ridx != -1 || r->reply != nullptr || r->pos != r->len || r->buf == nullptr ||
-      sdsalloc(r->buf) <= r->maxbuf) {
+  if (r->ridx != -1 || r->reply != nullptr || r->buf == nullptr || r->pos > r->len ||
+      r->len - r->pos > kShedKeepMaxBytes || sdsalloc(r->buf) <= r->maxbuf) {
     return;
   }
   redisReader* fresh = redisReaderCreateWithFunctions(r->fn);
   if (fresh == nullptr) return;
   fresh->maxbuf = r->maxbuf;
   fresh->privdata = r->privdata;
+  if (r->len > r->pos && redisReaderFeed(fresh, r->buf + r->pos, r->len - r->pos) != REDIS_OK) {
+    redisReaderFree(fresh);
+    return;
+  }
   redisReaderFree(r);
   c->reader = fresh;
 }

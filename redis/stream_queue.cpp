@@ -130,9 +130,8 @@ std::size_t StreamQueue::readScript(bool pending, std::size_t most, std::size_t 
   long long leftOver = 0;
   // Entries read but not returned wait in this consumer's pending entries.
   if (integerOf(r->element[0], &leftOver) && leftOver > 0) phase_ = Phase::kOwnPending;
+  redis_.shedReadBuffer(2);  // before the texts are copied out of the reply
   const std::size_t entries = takeEntries(r->element[1], batch);
-  r.reset();
-  redis_.shedReadBuffer(2);
   return entries;
 }
 
@@ -151,9 +150,9 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
     return 0;  // nothing new within the wait (a nil reply), or no usable reply
   }
   const int64_t firstAtMs = redisSteadyMs();
+  redis_.shedReadBuffer(2);
   entries = takeEntries(r->element[0]->element[1], batch);
   r.reset();
-  redis_.shedReadBuffer(2);
   // ... then gather as the in-memory loop does: the batch closes at kMaxBatch
   // entries, at kMaxBatchBytes, or kBatchWindowMs after its first entry arrived.
   for (;;) {

@@ -51,7 +51,7 @@ std::vector<DeadLetter> entriesOf(const redisReply* r) {
 // The "guid" the conversion gives each record: occurtime:occurms:devicekey:classname.
 class GuidCollector : public MessageScanner::RecordSink {
  public:
-  void onRecord(const MessageScanner::Record& r) override {
+  void onRecord(MessageScanner::Record& r) override {
     if (!r.isObject) return;
     ++count;
     if (guids.size() >= kGuidsShown) return;
