@@ -18,13 +18,13 @@
 # Last, (s): durable against in-memory, side by side (bench/e2e_report.py). Every
 # figure comes from the same run.
 # Every process shares this machine's cores: the figures are for the whole pipeline
-# on it, not for the service alone. Takes about four minutes (--quick: about two).
+# on it, not for the service alone. Takes about four minutes (--quick: about one and a half).
 #
 # Usage: bench/e2e_bench.sh [--quick] [--plot]      (BUILD_DIR=build by default)
 #   --plot  also runs (p), a sweep of paced rates with each mode, and draws latency
 #           and CPU per record against the publish rate into
 #           bench/results/e2e-latency.png (figures in bench/results/e2e-figures.txt);
-#           about two minutes more.
+#           about a minute and a half more.
 #   BASELINE_BIN=<another tarvex binary> bench/e2e_bench.sh
 #       also runs the first pass with that binary, in the same run, for a before and
 #       after comparison.

@@ -44,6 +44,11 @@ def per100k(fig, phase, what):
     return fig.get("%s.%s" % (phase, what), 0) * PER_RECORDS / records if records else 0.0
 
 
+def n(value):
+    """A count or rate with thousands separators."""
+    return "{:,.0f}".format(value)
+
+
 def verdict(ok):
     return "met" if ok else "NOT MET"
 
@@ -57,7 +62,7 @@ def summary(figs):
     mem, dur, three = figs.get("memory"), figs.get("durable"), figs.get("durable3")
     if mem is None or dur is None:
         return ["(s) no side-by-side summary: the in-memory or the durable pass is missing"]
-    rate = "%d msg/s" % mem.get("c.rate", 2000)
+    rate = "%s msg/s" % n(mem.get("c.rate", 2000))
     lines.append("(s) DURABLE AGAINST IN-MEMORY, same run (durable / in-memory = ratio):")
 
     for what, name, aim in (("service_cpu_s", "service CPU", AIM_SERVICE_CPU),
@@ -68,10 +73,10 @@ def summary(figs):
                         verdict(m > 0 and d / m <= aim)))
 
     d, m = per100k(dur, "c", "documents"), per100k(mem, "c", "documents")
-    lines.append("(s) at %s, documents: %d / %d for %d / %d records = %s per record "
+    lines.append("(s) at %s, documents: %s / %s for %s / %s records = %s per record "
                  "(aim <= %gx: %s)"
-                 % (rate, dur.get("c.documents", 0), mem.get("c.documents", 0),
-                    dur.get("c.received", 0), mem.get("c.received", 0), ratio_text(d, m),
+                 % (rate, n(dur.get("c.documents", 0)), n(mem.get("c.documents", 0)),
+                    n(dur.get("c.received", 0)), n(mem.get("c.received", 0)), ratio_text(d, m),
                     AIM_DOCUMENTS, verdict(m > 0 and d / m <= AIM_DOCUMENTS)))
 
     lines.append("(s) at %s, latency p99: %.1f ms / %.1f ms (aim: durable <= %g ms: %s); "
@@ -81,16 +86,16 @@ def summary(figs):
                     mem.get("c.p50_ms", 0)))
 
     d, m = dur.get("a.drain_rate", 0), mem.get("a.drain_rate", 0)
-    lines.append("(s) flat out, drain: %.0f / %.0f records/s = %s (aim >= %gx: %s)"
-                 % (d, m, ratio_text(d, m), AIM_DRAIN, verdict(m > 0 and d / m >= AIM_DRAIN)))
+    lines.append("(s) flat out, drain: %s / %s records/s = %s (aim >= %gx: %s)"
+                 % (n(d), n(m), ratio_text(d, m), AIM_DRAIN, verdict(m > 0 and d / m >= AIM_DRAIN)))
 
     def loss(fig):
         published = fig.get("a.published", 0)
         return published - fig.get("a.received_at_end", fig.get("a.received", 0)), published
     dl, dp = loss(dur)
     ml, mp = loss(mem)
-    lines.append("(s) flat out, loss: %d of %d / %d of %d (%.0f %%; aim: durable 0: %s)"
-                 % (dl, dp, ml, mp, 100.0 * ml / mp if mp else 0, verdict(dp > 0 and dl == 0)))
+    lines.append("(s) flat out, loss: %s of %s / %s of %s (%.0f %%; aim: durable 0: %s)"
+                 % (n(dl), n(dp), n(ml), n(mp), 100.0 * ml / mp if mp else 0, verdict(dp > 0 and dl == 0)))
 
     d, m = dur.get("a.vmhwm_mb", 0), mem.get("a.vmhwm_mb", 0)
     lines.append("(s) flat out, peak RSS (VmHWM after the drain): %.1f MB / %.1f MB "
@@ -106,10 +111,10 @@ def summary(figs):
                  % (rate, t, m, ratio_text(t, m), AIM_THREE_COPIES,
                     verdict(m > 0 and t / m <= AIM_THREE_COPIES)))
     lines.append("(s) three durable copies at %s, CPU per 100,000 records: owner %.2f s, "
-                 "both standbys %.2f s; %d documents for %d records; p99 %.1f ms"
+                 "both standbys %.2f s; %s documents for %s records; p99 %.1f ms"
                  % (rate, per100k(three, "c", "service_cpu_s"),
-                    per100k(three, "c", "standby_cpu_s"), three.get("c.documents", 0),
-                    three.get("c.received", 0), three.get("c.p99_ms", 0)))
+                    per100k(three, "c", "standby_cpu_s"), n(three.get("c.documents", 0)),
+                    n(three.get("c.received", 0)), three.get("c.p99_ms", 0)))
     return lines
 
 
