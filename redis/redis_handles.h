@@ -42,17 +42,19 @@ inline bool redisErrorStarts(const redisReply* r, const char* prefix) {
 
 // hiredis keeps the read buffer a large reply grew until the next bytes arrive,
 // which on a quiet connection is never: a 16 MB text would stay resident twice.
-// Between two replies, when the reader's buffer is larger than its own limit, it is
-// replaced by a fresh reader holding only the bytes not read yet (the start of the
-// next reply), unless those are themselves more than kShedKeepMaxBytes. Null and
+// Between two replies, when the reader's buffer has grown past kShedAboveBytes, it
+// is replaced by a fresh reader holding only the bytes not read yet (the start of
+// the next reply), unless those are more than kShedKeepMaxBytes. Ordinary replies
+// never grow the buffer that far, so this copies nothing on the busy path. Null and
 // broken contexts are left alone.
-constexpr std::size_t kShedKeepMaxBytes = 1u << 20;
+constexpr std::size_t kShedAboveBytes = 1u << 20;
+constexpr std::size_t kShedKeepMaxBytes = 64u << 10;
 
 inline void redisShedReadBuffer(redisContext* c) {
   if (c == nullptr || c->err != 0 || c->reader == nullptr) return;
   redisReader* r = c->reader;
   if (r->ridx != -1 || r->reply != nullptr || r->buf == nullptr || r->pos > r->len ||
-      r->len - r->pos > kShedKeepMaxBytes || sdsalloc(r->buf) <= r->maxbuf) {
+      r->len - r->pos > kShedKeepMaxBytes || sdsalloc(r->buf) <= kShedAboveBytes) {
     return;
   }
   redisReader* fresh = redisReaderCreateWithFunctions(r->fn);
