@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/pending_queue.h"
+#include "queue/pending_queue.h"
 
 namespace {
 

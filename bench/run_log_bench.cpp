@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/sync_config.h"
+#include "host/run_log.h"
 #include "platform/kprintf.h"
 
 namespace {
@@ -36,14 +37,14 @@ class BenchRoot {
 
 void BM_WriteRunLogSwitchedOff(benchmark::State& state) {
   BenchRoot root("0");
-  SyncConfig config;
+  RunLog config(SyncConfig().logFlag);
   for (auto _ : state) benchmark::DoNotOptimize(config.WriteRunLog("text"));
 }
 BENCHMARK(BM_WriteRunLogSwitchedOff);
 
 void BM_WriteRunLogLine(benchmark::State& state) {
   BenchRoot root("1");
-  SyncConfig config;
+  RunLog config(SyncConfig().logFlag);
   const std::string text(static_cast<std::size_t>(state.range(0)), 'x');
   for (auto _ : state) benchmark::DoNotOptimize(config.WriteRunLog(text));
   state.SetBytesProcessed(state.iterations() * state.range(0));

@@ -30,9 +30,8 @@ std::string keyName(const char* prefix, int32_t index) {
 
 }  // namespace
 
-int64_t nowCalendarSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
-SyncConfig::SyncConfig() : logFlag(0), flagReadTime(0), logSeq(0) {
+SyncConfig::SyncConfig() : logFlag(0) {
   std::memset(url, 0, sizeof(url));
   load();
 }

@@ -1,5 +1,5 @@
-// SyncConfig::BuildSendLogBody: operation-log messages into the receiving platform's
-// document.
+#include "convert/build_send_log_body.h"
+
 #include <time.h>
 
 #include <cstdint>
@@ -7,12 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "config/sync_config.h"
 #include "convert/message_scanner.h"
 #include "convert/platform_log_info.h"
 #include "convert/record_fields.h"
 #include "convert/utf8_to_gbk.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 
@@ -50,8 +49,8 @@ void appendDecimal(int32_t v, std::string* out) {
 // later, and the counts and run-log lines of a refused text are never made.
 class RecordWriter : public MessageScanner::RecordSink {
  public:
-  RecordWriter(SyncConfig& config, std::string& document)
-      : config_(config), document_(document) {
+  RecordWriter(const SyncConfig& config, std::string& document, RunLogLines* lines)
+      : config_(config), document_(document), lines_(lines) {
     sendLogData_.eventType = kEventType;  // the fields never set below stay empty
   }
 
@@ -83,11 +82,11 @@ class RecordWriter : public MessageScanner::RecordSink {
       return;
     }
     std::string& chardesc = member[MessageScanner::kChardesc];
-    if (config_.runLogOn()) {
+    if (lines_ != nullptr && lines_->wanted()) {
       if (deferLines_) {
         logLines_.push_back(toGbk_.convert(chardesc));
       } else {
-        config_.WriteRunLog(toGbk_.convert(chardesc));
+        lines_->write(toGbk_.convert(chardesc));
       }
     }
 
@@ -138,7 +137,7 @@ class RecordWriter : public MessageScanner::RecordSink {
       for (uint64_t i = 0; i < skipped_[r]; ++i) metricsRecordSkipped(static_cast<SkipReason>(r));
     }
     for (uint64_t i = 0; i < converted_; ++i) metricsRecordConverted();
-    for (std::string& line : logLines_) config_.WriteRunLog(std::move(line));
+    for (std::string& line : logLines_) lines_->write(std::move(line));
     records_ += converted_;
     beginText(deferLines_);
   }
@@ -146,8 +145,9 @@ class RecordWriter : public MessageScanner::RecordSink {
   uint64_t records() const { return records_; }
 
  private:
-  SyncConfig& config_;
+  const SyncConfig& config_;
   std::string& document_;
+  RunLogLines* const lines_;  // null: no run-log lines are made
   Utf8ToGbk toGbk_;
   PLATFORMLOGINFO sendLogData_;
   bool deferLines_ = true;  // run-log lines wait for commit()
@@ -159,12 +159,14 @@ class RecordWriter : public MessageScanner::RecordSink {
 
 }  // namespace
 
-int SyncConfig::BuildSendLogBody(const std::vector<std::string>& batch, std::string& body) {
-  return BuildSendLogBody(batch.data(), batch.size(), body, nullptr);
+int BuildSendLogBody(const SyncConfig& config, const std::vector<std::string>& batch,
+                     std::string& body, RunLogLines* lines) {
+  return BuildSendLogBody(config, batch.data(), batch.size(), body, nullptr, lines);
 }
 
-int SyncConfig::BuildSendLogBody(const std::string* texts, std::size_t count, std::string& body,
-                                 std::vector<std::size_t>* failedTexts) {
+int BuildSendLogBody(const SyncConfig& config, const std::string* texts, std::size_t count,
+                     std::string& body, std::vector<std::size_t>* failedTexts,
+                     RunLogLines* lines) {
   try {
     // The document text, built record by record: "[", objects separated by ",".
     // Documents come out about as long as the texts they are made from, or up to
@@ -177,7 +179,7 @@ int SyncConfig::BuildSendLogBody(const std::string* texts, std::size_t count, st
     bodysender.reserve(2 * textBytes + kSmallDocumentBytes);
     bodysender = "[";
     MessageScanner scanner;
-    RecordWriter writer(*this, bodysender);
+    RecordWriter writer(config, bodysender, lines);
     tzset();  // the zone of every operateTimeText below
 
     for (std::size_t i = 0; i < count; ++i) {

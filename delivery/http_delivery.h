@@ -35,16 +35,17 @@
 
 #include "config/tarvex_options.h"
 #include "delivery/curl_handles.h"
+#include "delivery/document_poster.h"
 #include "delivery/http_outcome.h"
 
-class HttpDelivery {
+class HttpDelivery : public DocumentPoster {
  public:
   explicit HttpDelivery(const TarvexOptions& options);
   HttpDelivery(const HttpDelivery&) = delete;
   HttpDelivery& operator=(const HttpDelivery&) = delete;
 
   int post(const std::string& url, const std::string& headers, const std::string& body,
-           std::string& reply, HttpOutcome* outcome = nullptr);
+           std::string& reply, HttpOutcome* outcome = nullptr) override;
 
  private:
   // The handle for the next post: the kept one when keep-alive is on (made on first

@@ -14,6 +14,7 @@
 
 #include "config/sync_config.h"
 #include "fuzz/fuzz_root.h"
+#include "host/run_log.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ void checkDocument(const std::string& body) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SyncConfig& sync = config();
+  static RunLog runLog(sync.logFlag);
   std::vector<std::string> batch;
   const char* p = reinterpret_cast<const char*>(data);
   const char* end = p + size;
@@ -68,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string unset = "unset";
   std::string body = unset;
-  const int r = sync.BuildSendLogBody(batch, body);
+  const int r = BuildSendLogBody(sync, batch, body, &runLog);
   if (r == 1) {
     checkDocument(body);
   } else if (r != -1 || body != unset) {

@@ -9,6 +9,7 @@
 #include "platform/zq_time.h"
 #include "redis/redis_client.h"
 #include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 

@@ -11,8 +11,10 @@
 #include "delivery/http_delivery.h"
 #include "host/arbitration.h"
 #include "host/forwarding_loop.h"
-#include "host/memory_queue.h"
+#include "host/received_texts.h"
+#include "queue/memory_queue.h"
 #include "host/messages.h"
+#include "host/run_log.h"
 #include "host/run_flag.h"
 #include "host/start_gate.h"
 #include "host/stop_drain.h"
@@ -24,8 +26,8 @@
 #include "platform/process_ctrl.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
-#include "redis/capture.h"
-#include "redis/stream_queue.h"
+#include "durable/capture.h"
+#include "durable/stream_queue.h"
 #include "redis/subscriber.h"
 #include "status/status.h"
 
@@ -62,9 +64,6 @@ int tarvexMain(int argc, char** argv) {
   // A write to a closed socket must never kill the service.
   ignoreBrokenPipe();
   releaseLargeAllocations();
-  // --check, --version, --help: answered before the lock and before the service.
-  const int answered = answerOperatorCommand(argc, argv);
-  if (answered >= 0) return answered;
   if (rawCommandNumber(argc, argv) == 0) installQuietEnd();
   // Before any thread starts: SIGTERM and SIGINT are taken by the stop watcher.
   if (!installStopSignals()) {
@@ -90,8 +89,9 @@ int tarvexMain(int argc, char** argv) {
   RunFlag.store(0);
   std::string root;
   if (installRoot(&root)) setRunLogRoot(root);
-  SyncConfig almLogInfo;
-  almLogInfo.WriteRunLog(kStartLine);
+  const SyncConfig almLogInfo;
+  RunLog runLog(almLogInfo.logFlag);
+  runLog.WriteRunLog(kStartLine);
 
   TarvexOptions options;
   options.load();
@@ -102,29 +102,29 @@ int tarvexMain(int argc, char** argv) {
     // Every copy captures from the start, standbys too, so that a takeover resumes
     // where the old owner stopped.
     SubscribeAlways.store(1);
-    if (ZQ_CreateThread(subscriberThread, nullptr, 100) == 0 ||
+    if (ZQ_CreateThread(subscriberThread, &receivedTexts(), 100) == 0 ||
         ZQ_CreateThread(captureThread, nullptr, 100) == 0) {
-      almLogInfo.WriteRunLog(kCloseLine);
+      runLog.WriteRunLog(kCloseLine);
       endProcess();
     }
   }
 
-  statusStartEndpoint();  // before the first pass, so that a standby serves it too
+  statusStartEndpoint(options);  // before the first pass, so that a standby serves it too
   statusArbitrationStarted();
   acquireRunFlag(bSpecialAccess);
   if (RunFlag.load() == 0) {
-    almLogInfo.WriteRunLog(kRedisErrorLine);
+    runLog.WriteRunLog(kRedisErrorLine);
     endProcess();
   }
-  almLogInfo.WriteRunLog(kOwnLine);
+  runLog.WriteRunLog(kOwnLine);
   statusOwnerStarted();
 
   // Without its heartbeat a copy would forward while a standby takes over, and
   // without its subscriber it would forward nothing: either way the work is lost.
   if (ZQ_CreateThread(arbitrationThread, &bSpecialAccess, 100) == 0 ||
-      (!durable && ZQ_CreateThread(subscriberThread, nullptr, 100) == 0)) {
+      (!durable && ZQ_CreateThread(subscriberThread, &receivedTexts(), 100) == 0)) {
     RunFlag.store(0);
-    almLogInfo.WriteRunLog(kCloseLine);
+    runLog.WriteRunLog(kCloseLine);
     endProcess();
   }
 
@@ -135,14 +135,14 @@ int tarvexMain(int argc, char** argv) {
     char myHost[kUseFlagHostSize] = {};
     get_host_name(myHost);
     StreamQueue queue(myHost);
-    runForwardingLoop(almLogInfo, queue, delivery, urls, headers);
-    if (receivingStopped()) drainAfterStop(almLogInfo, queue, delivery, urls, headers, true);
+    runForwardingLoop(almLogInfo, runLog, queue, delivery, urls, headers);
+    if (receivingStopped()) drainAfterStop(almLogInfo, runLog, queue, delivery, urls, headers, true);
   } else {
     MemoryQueue queue;
-    runForwardingLoop(almLogInfo, queue, delivery, urls, headers);
-    if (receivingStopped()) drainAfterStop(almLogInfo, queue, delivery, urls, headers, false);
+    runForwardingLoop(almLogInfo, runLog, queue, delivery, urls, headers);
+    if (receivingStopped()) drainAfterStop(almLogInfo, runLog, queue, delivery, urls, headers, false);
   }
 
-  almLogInfo.WriteRunLog(kCloseLine);
+  runLog.WriteRunLog(kCloseLine);
   return 0;
 }

@@ -6,9 +6,10 @@
 #include "host/post_verdict.h"
 #include "host/run_flag.h"
 #include "host/stop_signal.h"
+#include "platform/clock.h"
 #include "platform/zq_thread.h"
-#include "redis/redis_handles.h"
 #include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ bool pauseWhileOwner(int ms) {
 // Posts `body` once: counted, and the document and the reply written to the run log.
 // The document is handed to the run log after the post, not copied: `body` is
 // empty afterwards.
-HttpOutcome postAndLog(SyncConfig& almLogInfo, HttpDelivery& delivery, const std::string& urls,
+HttpOutcome postAndLog(RunLog& runLog, DocumentPoster& delivery, const std::string& urls,
                        const std::string& headers, std::string* body,
                        std::string* strCallback) {
   strCallback->clear();
@@ -46,9 +47,9 @@ HttpOutcome postAndLog(SyncConfig& almLogInfo, HttpDelivery& delivery, const std
   HttpOutcome outcome;
   delivery.post(urls, headers, *body, *strCallback, &outcome);
   metricsCountReply(outcome);
-  almLogInfo.WriteRunLog(std::move(*body));
+  runLog.WriteRunLog(std::move(*body));
   body->clear();
-  almLogInfo.WriteRunLog(*strCallback);
+  runLog.WriteRunLog(*strCallback);
   return outcome;
 }
 
@@ -77,7 +78,8 @@ bool setAsideStored(ForwardQueue& queue, const std::vector<std::string>& batch,
 
 // Delivers a batch of the durable queue part by part (see the header). False when
 // the work was lost before every part was settled.
-bool deliverInParts(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+bool deliverInParts(const SyncConfig& almLogInfo, RunLog& runLog, ForwardQueue& queue,
+                        DocumentPoster& delivery,
                     const std::string& urls, const std::string& headers,
                     const std::vector<std::string>& batch) {
   std::deque<Part> parts = {Part{0, batch.size()}};
@@ -86,7 +88,8 @@ bool deliverInParts(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& d
     std::string body;
     std::vector<std::size_t> failedTexts;
     const int built =
-        almLogInfo.BuildSendLogBody(batch.data() + part.first, part.count, body, &failedTexts);
+        BuildSendLogBody(almLogInfo, batch.data() + part.first, part.count, body, &failedTexts,
+                         &runLog);
     if (!failedTexts.empty()) {
       // Converted apart, only the text that fails goes aside.
       if (part.count > 1) {
@@ -110,9 +113,9 @@ bool deliverInParts(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& d
     }
 
     std::string reply;
-    const HttpOutcome outcome = postAndLog(almLogInfo, delivery, urls, headers, &body, &reply);
+    const HttpOutcome outcome = postAndLog(runLog, delivery, urls, headers, &body, &reply);
     const PostVerdict verdict = postVerdictOf(outcome);
-    const int64_t nowMs = redisSteadyMs();
+    const int64_t nowMs = steadyMs();
     if (verdict == PostVerdict::kAccepted) {
       lastAcceptedMs = nowMs;
       queue.settle(part.first, part.count);
@@ -158,30 +161,32 @@ bool deliverInParts(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& d
 
 }  // namespace
 
-std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+std::size_t forwardOnce(const SyncConfig& almLogInfo, RunLog& runLog, ForwardQueue& queue,
+                        DocumentPoster& delivery,
                         const std::string& urls, const std::string& headers) {
   std::vector<std::string> copyLogData;
   const std::size_t count = queue.take(&copyLogData);
   if (count == 0) return 0;
 
   if (queue.keepsFailed()) {
-    deliverInParts(almLogInfo, queue, delivery, urls, headers, copyLogData);
+    deliverInParts(almLogInfo, runLog, queue, delivery, urls, headers, copyLogData);
     return count;
   }
   std::string body;
-  if (almLogInfo.BuildSendLogBody(copyLogData, body) != 1) return count;
+  if (BuildSendLogBody(almLogInfo, copyLogData, body, &runLog) != 1) return count;
   copyLogData.clear();
   copyLogData.shrink_to_fit();  // the texts are in the document now
   std::string reply;
-  postAndLog(almLogInfo, delivery, urls, headers, &body, &reply);
+  postAndLog(runLog, delivery, urls, headers, &body, &reply);
   return count;
 }
 
-void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+void runForwardingLoop(const SyncConfig& almLogInfo, RunLog& runLog, ForwardQueue& queue,
+                        DocumentPoster& delivery,
                        const std::string& urls, const std::string& headers) {
   while (RunFlag.load() != 0 && !receivingStopped()) {
     statusWatchdog();
-    if (forwardOnce(almLogInfo, queue, delivery, urls, headers) == 0) queue.idle();
+    if (forwardOnce(almLogInfo, runLog, queue, delivery, urls, headers) == 0) queue.idle();
   }
   queue.flush();
 }

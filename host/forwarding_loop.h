@@ -28,8 +28,9 @@
 #include <string>
 
 #include "config/sync_config.h"
-#include "delivery/http_delivery.h"
-#include "host/forward_queue.h"
+#include "delivery/document_poster.h"
+#include "host/run_log.h"
+#include "queue/forward_queue.h"
 
 constexpr const char* kJsonHeaders = "Content-Type:application/json\r\n";
 constexpr int kRetryWaitStepMs = 100;  // RunFlag is looked at this often while pausing
@@ -41,12 +42,14 @@ constexpr const char* kConversionFailedReason = "conversion failed";
 // A pause ends early, leaving the rest of the batch with the queue, when RunFlag
 // drops to 0 or a stop finishes (receivingStopped()). Returns the number of texts
 // taken; 0 means the queue was empty.
-std::size_t forwardOnce(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+std::size_t forwardOnce(const SyncConfig& almLogInfo, RunLog& runLog, ForwardQueue& queue,
+                        DocumentPoster& delivery,
                         const std::string& urls, const std::string& headers);
 
 // Runs forwardOnce until RunFlag is 0 or a stop finishes, letting the queue idle
 // when it was empty.
-void runForwardingLoop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+void runForwardingLoop(const SyncConfig& almLogInfo, RunLog& runLog, ForwardQueue& queue,
+                        DocumentPoster& delivery,
                        const std::string& urls, const std::string& headers);
 
 #endif  // TARVEX_HOST_FORWARDING_LOOP_H_

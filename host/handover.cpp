@@ -5,6 +5,7 @@
 
 #include "host/stop_signal.h"
 #include "host/stop_timing.h"
+#include "platform/clock.h"
 #include "platform/zq_thread.h"
 #include "redis/use_flag.h"
 
@@ -13,7 +14,7 @@ namespace {
 constexpr int64_t kMsPerSecond = 1000;
 
 double secondsSinceSignal() {
-  return static_cast<double>(stopNowMs() - stopStartMs()) / static_cast<double>(kMsPerSecond);
+  return static_cast<double>(steadyMs() - stopStartMs()) / static_cast<double>(kMsPerSecond);
 }
 
 // Reads the hash every kHandoverReadMs until it names another host (copied into
@@ -26,7 +27,7 @@ bool waitForSuccessor(RedisClient& client, const char myHost[kUseFlagHostSize],
     if (client.readUseFlag(successor, time) == 1 && !sameUseFlagHost(successor, myHost)) {
       return true;
     }
-    const int64_t left = until - stopNowMs();
+    const int64_t left = until - steadyMs();
     if (left <= 0) return false;
     ZqSleep(static_cast<int32_t>(left < kHandoverReadMs ? left : kHandoverReadMs));
   }

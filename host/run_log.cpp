@@ -1,8 +1,10 @@
+#include "host/run_log.h"
+
 #include <cstdint>
 
 #include "config/ini_reader.h"
-#include "config/sync_config.h"
 #include "host/messages.h"
+#include "platform/clock.h"
 #include "platform/kprintf.h"
 
 namespace {
@@ -12,8 +14,8 @@ constexpr int32_t kMaxRunLogSeq = 10000;      // last line number before startin
 
 }  // namespace
 
-bool SyncConfig::runLogOn() {
-  const int64_t now = nowCalendarSeconds();
+bool RunLog::runLogOn() {
+  const int64_t now = wallSeconds();
   // Signed difference, computed without overflow: a clock set back gives a
   // negative value and no re-read until it has passed the last re-read again.
   const int64_t sinceRead =
@@ -21,12 +23,12 @@ bool SyncConfig::runLogOn() {
   if (sinceRead > kSwitchRereadSeconds) {
     IniReader getIni("logsynset.ini");
     logFlag = iniInt32(getIni.readNumber("synLogFlag", "Flag", "0"));
-    flagReadTime = nowCalendarSeconds();
+    flagReadTime = wallSeconds();
   }
   return logFlag != 0;
 }
 
-int SyncConfig::WriteRunLog(std::string text) {
+int RunLog::WriteRunLog(std::string text) {
   if (!runLogOn()) return 0;
 
   if (logSeq > kMaxRunLogSeq) logSeq = 0;

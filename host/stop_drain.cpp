@@ -5,17 +5,19 @@
 #include "host/forwarding_loop.h"
 #include "host/stop_signal.h"
 #include "host/stop_timing.h"
+#include "platform/clock.h"
 #include "platform/zq_thread.h"
-#include "redis/capture.h"
+#include "durable/capture.h"
 
 namespace {
 
 // True while `needMs` more still end before the stop's bound.
-bool fitsBeforeBound(int64_t needMs) { return stopNowMs() + needMs <= stopDeadlineMs(); }
+bool fitsBeforeBound(int64_t needMs) { return steadyMs() + needMs <= stopDeadlineMs(); }
 
 }  // namespace
 
-void drainAfterStop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+void drainAfterStop(const SyncConfig& almLogInfo, RunLog& runLog, ForwardQueue& queue,
+                        DocumentPoster& delivery,
                     const std::string& urls, const std::string& headers, bool durable) {
   if (durable) {
     while (!captureIdle() && fitsBeforeBound(kStopCloseMarginMs)) ZqSleep(kStopCapturePollMs);
@@ -23,6 +25,6 @@ void drainAfterStop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& d
   }
   for (bool first = true; first || fitsBeforeBound(kHttpTimeoutMs + kStopCloseMarginMs);
        first = false) {
-    if (forwardOnce(almLogInfo, queue, delivery, urls, headers) == 0) break;
+    if (forwardOnce(almLogInfo, runLog, queue, delivery, urls, headers) == 0) break;
   }
 }

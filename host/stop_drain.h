@@ -15,10 +15,12 @@
 #include <string>
 
 #include "config/sync_config.h"
-#include "delivery/http_delivery.h"
-#include "host/forward_queue.h"
+#include "delivery/document_poster.h"
+#include "host/run_log.h"
+#include "queue/forward_queue.h"
 
-void drainAfterStop(SyncConfig& almLogInfo, ForwardQueue& queue, HttpDelivery& delivery,
+void drainAfterStop(const SyncConfig& almLogInfo, RunLog& runLog, ForwardQueue& queue,
+                        DocumentPoster& delivery,
                     const std::string& urls, const std::string& headers, bool durable);
 
 #endif  // TARVEX_HOST_STOP_DRAIN_H_

@@ -12,6 +12,7 @@
 
 #include "config/tarvex_options.h"
 #include "host/stop_timing.h"
+#include "platform/clock.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
 
@@ -40,7 +41,7 @@ void movePhase(StopPhase phase) {
 // Waits for a second signal until the bound; either ends the process.
 [[noreturn]] void endBySecondSignalOrBound() {
   for (;;) {
-    const int64_t left = gDeadlineMs.load() - stopNowMs();
+    const int64_t left = gDeadlineMs.load() - steadyMs();
     if (left <= 0) break;
     struct timespec wait;
     wait.tv_sec = static_cast<time_t>(left / kMsPerSecond);
@@ -63,7 +64,7 @@ void* stopWatcher(void*) {
   {
     std::lock_guard<std::mutex> lock(gStopMutex);
     if (!gOwner) endProcess();  // a standby: nothing to hand over
-    const int64_t now = stopNowMs();
+    const int64_t now = steadyMs();
     gStartMs.store(now);
     gDeadlineMs.store(now + handoverMs + kStopBoundExtraMs);
     gPhase.store(static_cast<int32_t>(StopPhase::kHandingOver));
@@ -110,12 +111,6 @@ bool waitForStop(int ms) {
   std::unique_lock<std::mutex> lock(gStopMutex);
   return gStopWoken.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0),
                              [] { return stopRequested(); });
-}
-
-int64_t stopNowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 int64_t stopStartMs() { return gStartMs.load(); }

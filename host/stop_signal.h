@@ -44,8 +44,7 @@ void beginFinishing();
 // Sleeps `ms`, or less when a stop signal comes to the owner. True when stopping.
 bool waitForStop(int ms);
 
-// Milliseconds of the monotonic clock, the clock of the two below.
-int64_t stopNowMs();
+// The two below are on the monotonic clock, steadyMs() (platform/clock.h).
 // The time of the first signal and of the bound at which the watcher ends the
 // process; 0 before a signal.
 int64_t stopStartMs();

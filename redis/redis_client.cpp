@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/decimal.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 

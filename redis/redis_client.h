@@ -39,6 +39,8 @@
 #include "redis/redis_handles.h"
 
 // Host and port of an address being tried or read.
+class TextSink;  // redis/subscriber.h
+
 struct RedisAddress {
   char host[kMaxRedisHost + 1];  // NUL-terminated, at most 51 characters
   int32_t port;
@@ -115,10 +117,10 @@ class RedisClient : public RedisSettings {
   int readUseFlag(char host[kUseFlagHostSize], int32_t& time);
   int writeUseFlag(const char* host, int32_t time);
 
-  // Subscribes to `channels` on readConn and queues every delivered text holding
-  // "Control" until RunFlag is 0 or a read fails. -1: empty list or subscription not
-  // made; 0: ended after reading.
-  int subscribeAndReceive(std::vector<std::string> channels);
+  // Subscribes to `channels` on readConn and hands every delivered text holding
+  // "Control" to `sink` (redis/subscriber.h) until it stops receiving or a read
+  // fails. -1: empty list or subscription not made; 0: ended after reading.
+  int subscribeAndReceive(std::vector<std::string> channels, TextSink& sink);
 
   // The command time-out as it is set on sockets: cut to whole milliseconds. False
   // (tv untouched) when useTimeout is 0 or the time-out comes to less than 1 ms,

@@ -69,11 +69,4 @@ inline void redisShedReadBuffer(redisContext* c) {
   c->reader = fresh;
 }
 
-// Milliseconds of the monotonic clock, for the Redis loops' own pacing.
-inline int64_t redisSteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 #endif  // TARVEX_REDIS_REDIS_HANDLES_H_

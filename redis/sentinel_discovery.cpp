@@ -7,7 +7,7 @@
 
 #include "redis/redis_client.h"
 #include "redis/sentinel_reply.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 

@@ -9,14 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "host/pending_queue.h"
-#include "host/run_flag.h"
-#include "host/stop_signal.h"
 #include "platform/process_ctrl.h"
 #include "platform/zq_thread.h"
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 
@@ -32,11 +29,7 @@ bool isText(const redisReply* e) {
 
 std::atomic<int32_t> SubscribeAlways{0};
 
-bool subscriberActive() {
-  return (SubscribeAlways.load() != 0 || RunFlag.load() != 0) && !receivingStopped();
-}
-
-std::size_t queueControlTexts(const redisReply* reply) {
+std::size_t queueControlTexts(const redisReply* reply, TextSink& sink) {
   if (reply == nullptr || reply->type != REDIS_REPLY_ARRAY || reply->element == nullptr) return 0;
   std::size_t queued = 0;
   for (std::size_t i = 0; i < reply->elements; ++i) {
@@ -45,11 +38,11 @@ std::size_t queueControlTexts(const redisReply* reply) {
       // The text ends at its first NUL byte; bytes after it are not looked at.
       const std::size_t len = strnlen(e->str, e->len);
       if (std::string_view(e->str, len).find(kControlMarker) != std::string_view::npos) {
-        pendingAppend(e->str, len);
+        sink.put(e->str, len);
         ++queued;
       }
     }
-    if (!subscriberActive()) break;
+    if (!sink.receiving()) break;
   }
   metricsTextSeen(queued > 0);  // one delivery: one text received, kept or filtered
   return queued;
@@ -76,7 +69,7 @@ bool isPong(const redisReply* r) {
 
 }  // namespace
 
-int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
+int RedisClient::subscribeAndReceive(std::vector<std::string> channels, TextSink& sink) {
   if (channels.empty()) return -1;
   if (!redisUsable(readConn)) connect(1);
 
@@ -107,7 +100,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
   metricsSubscribed();
 
   bool pinged = false;  // a PING went out after a quiet time-out and no reply came yet
-  while (subscriberActive()) {
+  while (sink.receiving()) {
     void* raw = nullptr;
     if (redisGetReply(readConn.get(), &raw) != REDIS_OK && !pinged &&
         SubscribeAlways.load() != 0 && quietTimeout(readConn.get())) {
@@ -127,7 +120,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels) {
     pinged = false;  // anything that arrives, the pong included, shows the server alive
     RedisReplyPtr delivery(static_cast<redisReply*>(raw));
     redisShedReadBuffer(readConn.get());  // before the text is copied into the queue
-    if (!isPong(delivery.get())) queueControlTexts(delivery.get());
+    if (!isPong(delivery.get())) queueControlTexts(delivery.get(), sink);
   }
   readConn.reset();
   return 0;
@@ -144,7 +137,8 @@ uint32_t readSpreadFor(const char* hostName) {
   return hash;
 }
 
-void* subscriberThread(void*) {
+void* subscriberThread(void* arg) {
+  TextSink& sink = *static_cast<TextSink*>(arg);
   // Lives on this thread's stack for the life of the process: the loop never ends.
   RedisClient redisOpt;
   if (SubscribeAlways.load() != 0) {
@@ -155,12 +149,12 @@ void* subscriberThread(void*) {
   redisOpt.connect(1);
   const std::vector<std::string> channel = {kOperationLogChannel};
   for (;;) {
-    if (receivingStopped()) {
+    if (sink.stopped()) {
       ZqSleep(kResubscribePauseMs);  // a planned stop: nothing is subscribed again
       continue;
     }
     const auto began = std::chrono::steady_clock::now();
-    const int status = redisOpt.subscribeAndReceive(channel);
+    const int status = redisOpt.subscribeAndReceive(channel, sink);
     const auto held = std::chrono::steady_clock::now() - began;
     if (status == 0 && SubscribeAlways.load() != 0 &&
         held >= std::chrono::milliseconds(kQuickResubscribeHeldMs)) {

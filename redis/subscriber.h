@@ -1,7 +1,8 @@
 // The subscriber thread: keeps a subscription to "almTopic" open while this
 // instance is active (with durable delivery: from the start, also as a standby) and
-// appends every delivered text that holds "Control" to PendingQueue. Started once with ZQ_CreateThread; the argument is unused; never
-// returns. Its RedisClient lives on its own stack and is never shared.
+// hands every delivered text that holds "Control" to the TextSink it is started
+// with. Started once with ZQ_CreateThread, the sink as its argument; never returns.
+// Its RedisClient lives on its own stack and is never shared.
 //
 // RedisClient::subscribeAndReceive (redis/redis_client.h) does the work of one
 // subscription; queueControlTexts is the filter it applies to every reply read.
@@ -36,10 +37,21 @@ constexpr const char* kControlMarker = "Control";
 // every copy captures. Set once before the subscriber thread starts.
 extern std::atomic<int32_t> SubscribeAlways;
 
-// True while the subscriber should go on: SubscribeAlways, or RunFlag is 1; never
-// once a planned stop has stopped receiving (receivingStopped(), host/stop_signal.h).
-bool subscriberActive();
+// Where the subscriber's texts go, and whether it goes on. The sink outlives the
+// subscriber thread; its calls come from that thread only.
+class TextSink {
+ public:
+  virtual ~TextSink() = default;
+  // One text holding kControlMarker: `len` bytes, not NUL-terminated.
+  virtual void put(const char* text, std::size_t len) = 0;
+  // True while the subscriber should go on receiving.
+  virtual bool receiving() = 0;
+  // True once receiving has stopped for good (a planned stop): nothing is
+  // subscribed again.
+  virtual bool stopped() = 0;
+};
 
+// `arg`: the TextSink*.
 void* subscriberThread(void* arg);
 
 // The readOffset a durable copy reads with (RedisClient::readOffset): FNV-1a (32
@@ -50,10 +62,10 @@ uint32_t readSpreadFor(const char* hostName);
 
 // Looks at the elements of one delivery, in order. Each element that is a text
 // (bulk string or status) is read up to its first NUL byte; when that text holds
-// kControlMarker it is appended to PendingQueue, one lock hold per text. Elements
-// of other types are skipped. After each element, !subscriberActive() ends the walk.
+// kControlMarker it is handed to `sink`. Elements of other types are skipped. After
+// each element, !sink.receiving() ends the walk.
 // A null reply or one that is not an array queues nothing. Only reads `reply`;
 // the caller keeps ownership. Returns the number of texts appended.
-std::size_t queueControlTexts(const redisReply* reply);
+std::size_t queueControlTexts(const redisReply* reply, TextSink& sink);
 
 #endif  // TARVEX_REDIS_SUBSCRIBER_H_

@@ -8,9 +8,10 @@
 
 #include "config/tarvex_options.h"
 #include "status/status.h"
-#include "status/status_clock.h"
+#include "platform/clock.h"
 #include "status/status_endpoint.h"
 #include "status/status_view.h"
+#include "telemetry/metrics.h"
 
 ServiceNotifier::ServiceNotifier() {
   const char* socket = std::getenv("NOTIFY_SOCKET");
@@ -27,17 +28,17 @@ ServiceNotifier::ServiceNotifier() {
 
 void ServiceNotifier::ready() {
   if (!enabled_) return;
-  const std::string text = "READY=1\nSTATUS=" + statusLine(statusWallSeconds());
+  const std::string text = "READY=1\nSTATUS=" + statusLine(wallSeconds());
   sd_notify(0, text.c_str());
 }
 
 void ServiceNotifier::ping() {
   if (!enabled_) return;
-  const int64_t now = statusSteadyMs();
+  const int64_t now = steadyMs();
   const int64_t last = lastPingMs_.load(std::memory_order_relaxed);
   if (last != 0 && now - last < paceMs_) return;
   lastPingMs_.store(now, std::memory_order_relaxed);
-  const std::string text = "WATCHDOG=1\nSTATUS=" + statusLine(statusWallSeconds());
+  const std::string text = "WATCHDOG=1\nSTATUS=" + statusLine(wallSeconds());
   sd_notify(0, text.c_str());
 }
 
@@ -46,9 +47,9 @@ ServiceNotifier& serviceNotifier() {
   return *notifier;
 }
 
-void statusStartEndpoint() {
-  TarvexOptions options;
-  options.load();
+void statusOwnerStarted() { gMetrics.role.store(static_cast<int32_t>(ServiceRole::kOwner)); }
+
+void statusStartEndpoint(const TarvexOptions& options) {
   if (options.statusListen.empty()) return;
   static StatusEndpoint* endpoint = new StatusEndpoint();  // serves until the process ends
   endpoint->start(options.statusListen);

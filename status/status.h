@@ -1,131 +1,15 @@
-// The status subsystem as the rest of the service sees it: the counters, the calls
-// made where an event happens, the start of the status endpoint, the systemd
-// notifications and the operator's command-line answers. This is the only status/
-// header other subsystems include.
-//
-// Every counter is a lock-free std::atomic in gMetrics, updated with relaxed order
-// at the event site; any thread may call any function here at any time. The owner
-// host name of the standby line is the one value kept under a lock (never taken on
-// the counting paths). Nothing here blocks: stderr lines are rate-limited, the
-// endpoint runs on its own thread, sd_notify is one datagram.
+// The status subsystem's life cycle as the host drives it: the status endpoint,
+// the role it shows and the systemd notifications. The counters it shows are in
+// telemetry/metrics.h. Any thread may call these; none blocks.
 #ifndef TARVEX_STATUS_STATUS_H_
 #define TARVEX_STATUS_STATUS_H_
 
-#include <atomic>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
-
-#include "delivery/http_outcome.h"
-
-// Why a record (or a whole text) of a batch gave nothing to send.
-enum class SkipReason : int {
-  kUnreadableText,    // the text is not strict JSON with an array at its root
-  kNotObject,         // an array element that is not an object
-  kNotControl,        // classname other than "Control"
-  kUnknownAppSystem,  // appsysid not in the dictionary
-  kUnknownStation,    // groupname not in the dictionary
-  kCount
-};
-
-// How a post ended, as counted.
-enum class ReplyKind : int {
-  k2xx,
-  k4xx,
-  k5xx,
-  kOther,          // a 1xx or 3xx final answer, or a reply whose status is not known
-  kNoReply,        // closed, reset, time-out, cut off, not sendable
-  kConnectFailed,  // refused, not resolved, TLS handshake failed
-  kCount
-};
-
-enum class ServiceRole : int32_t { kStarting = 0, kStandby = 1, kOwner = 2 };
-
-// Upper bounds of the delivery-latency histogram, seconds (+Inf is implied).
-constexpr int kLatencyBuckets = 11;
-constexpr double kLatencyBucketSeconds[kLatencyBuckets] = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25,
-                                                          0.5,   1.0,  2.5,   5.0,  15.0};
-
-struct ServiceMetrics {
-  std::atomic<int32_t> role{0};  // a ServiceRole
-  std::atomic<uint64_t> textsReceived{0};   // texts the subscriber looked at
-  std::atomic<uint64_t> textsFiltered{0};   // ... of which dropped: no "Control"
-  std::atomic<uint64_t> textsTrimmed{0};    // dropped by the queue bound
-  std::atomic<uint64_t> recordsConverted{0};
-  std::atomic<uint64_t> recordsSkipped[static_cast<int>(SkipReason::kCount)] = {};
-  std::atomic<uint64_t> documentsPosted{0};  // every attempt, whatever its outcome
-  std::atomic<uint64_t> replies[static_cast<int>(ReplyKind::kCount)] = {};
-  std::atomic<uint64_t> latencyBuckets[kLatencyBuckets + 1] = {};  // last: above every bound
-  std::atomic<uint64_t> latencySumUs{0};
-  std::atomic<uint64_t> redisReconnects{0};
-  std::atomic<uint64_t> sentinelDiscoveries{0};       // answered with a master
-  std::atomic<uint64_t> sentinelDiscoveryFailures{0};  // no Sentinel or no master
-  std::atomic<int32_t> subscribed{0};          // 1 from a confirmation to the loss
-  std::atomic<uint64_t> subscriptionGaps{0};   // losses of the subscription
-  std::atomic<uint64_t> gapMicros{0};          // length of the gaps that ended
-  std::atomic<int64_t> gapStartMs{0};          // steady ms of the open gap's start; 0: none
-  std::atomic<int64_t> gapStartWall{0};        // wall seconds of that start
-  std::atomic<int64_t> postStartMs{0};         // steady ms when the latest post began
-  std::atomic<int64_t> lastPostTime{0};        // wall seconds of the latest post's end; 0: none
-  std::atomic<int32_t> lastPostKind{0};        // its ReplyKind
-  std::atomic<int32_t> lastPostStatus{0};      // its HTTP status, 0 when none or unknown
-  std::atomic<int64_t> lastSuccessTime{0};     // wall seconds of the latest delivered post
-  std::atomic<int32_t> ownerHashResult{-2};    // latest standby read: 1, 0, -1; -2 none yet
-  std::atomic<int64_t> ownerHashReadMs{0};     // steady ms of that read
-  std::atomic<int32_t> ownerHeartbeat{0};      // heartbeat it showed
-  // Durable delivery, set by its owner; 0 while it does not run.
-  std::atomic<int64_t> streamLength{0};
-  std::atomic<int64_t> streamPending{0};
-  std::atomic<int64_t> deadLetters{0};
-  std::atomic<uint64_t> textsSetAside{0};         // texts this copy put in the dead letters
-  std::atomic<int64_t> captureFailingSinceMs{0};  // steady ms since no master takes captures; 0: one does
-  std::atomic<int64_t> groupFailingSinceMs{0};    // steady ms since the owner cannot read the group; 0: it can
-  std::atomic<int64_t> oldestPendingWallMs{0};    // wall ms of the oldest unacknowledged entry; 0: none
-};
-
-extern ServiceMetrics gMetrics;
-
-// ---- event sites ----------------------------------------------------------------
-void metricsTextSeen(bool kept);          // subscriber: one text looked at
-void metricsRecordConverted();            // conversion: one record into the document
-void metricsRecordSkipped(SkipReason reason);
-void metricsTextsTrimmed(std::size_t n);  // queue bound dropped n texts (stderr line)
-void metricsRedisReconnect();             // a broken connection is being replaced
-void metricsSentinelDiscovery(bool found);
-void metricsSubscribed();                 // a subscription was confirmed (ends a gap)
-void metricsSubscriptionLost();           // the confirmed subscription broke (starts one)
-// Durable delivery: this copy was away (not running) from fromWall to toWall, as
-// its last tarvex:alive note shows; counted and reported as a gap.
-void metricsReportAbsence(int64_t fromWall, int64_t toWall);
-// A subscription gap this copy reported (an ended loss, or an absence): wall seconds.
-struct GapRecord {
-  int64_t fromWall;
-  int64_t toWall;
-};
-constexpr std::size_t kRecentGapsKept = 10;  // newest reported gaps remembered
-// The remembered gaps that ended at or after sinceWall, oldest first. Takes a lock
-// that only gap reports take.
-std::vector<GapRecord> metricsRecentGaps(int64_t sinceWall);
-void metricsPostStarted();                // a document is about to be posted
-// The outcome of the post begun by the latest metricsPostStarted: its kind, its
-// latency, the last-post fields; a failure gives a rate-limited stderr line with
-// outcome.error.
-void metricsCountReply(const HttpOutcome& outcome);
-// A standby's read of the owner hash (result as RedisClient::readUseFlag).
-void metricsOwnerHashRead(int result, const char* host, int32_t heartbeat);
-void metricsSetDurable(int64_t streamLength, int64_t pending, int64_t deadLetters);
-void metricsTextSetAside();               // one text went to the dead letters
-void metricsCaptureTaken(bool taken);     // a capture call a master took, or not
-void metricsGroupReadFailed(bool failed);  // the owner's latest read or claim of the group
-void metricsSetOldestPending(int64_t wallMs);  // the oldest unacknowledged entry; 0: none
-
-ReplyKind replyKindOf(const HttpOutcome& outcome);
+#include "config/tarvex_options.h"
 
 // ---- life cycle -------------------------------------------------------------------
-// Reads cfg/tarvex.ini and starts the endpoint when StatusListen is set. A listen
-// failure gives one stderr line; the service runs on without it. Call once.
-void statusStartEndpoint();
+// Starts the endpoint when `options` set StatusListen. A listen failure gives one
+// stderr line; the service runs on without it. Call once.
+void statusStartEndpoint(const TarvexOptions& options);
 // The first arbitration pass begins: role standby, READY=1 to systemd.
 void statusArbitrationStarted();
 // This copy took the work: role owner.
@@ -133,11 +17,5 @@ void statusOwnerStarted();
 // Watchdog ping and one-line status to systemd, paced; a no-op without
 // NOTIFY_SOCKET. Called from the forwarding loop and from the standby's wait.
 void statusWatchdog();
-
-// ---- command line -------------------------------------------------------------------
-// Answers --check, --version, --help, --status [--json], --deadletters [N] and
-// --redrive ... as the first argument: prints the answer and returns the exit
-// status (0 or 1). Returns -1 for any other command line.
-int answerOperatorCommand(int argc, char** argv);
 
 #endif  // TARVEX_STATUS_STATUS_H_

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "status/status_clock.h"
+#include "platform/clock.h"
 #include "status/status_view.h"
 
 namespace {
@@ -39,7 +39,7 @@ enum MHD_Result answer(void*, MHD_Connection* connection, const char* url, const
     return reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "only GET\n", "text/plain");
   }
   if (path == "/metrics") return reply(connection, MHD_HTTP_OK, renderMetrics(), kTextFormat);
-  const HealthAnswer health = healthAnswer(statusSteadyMs(), statusWallSeconds());
+  const HealthAnswer health = healthAnswer(steadyMs(), wallSeconds());
   return reply(connection, static_cast<unsigned>(health.httpStatus), health.json, kJsonFormat);
 }
 

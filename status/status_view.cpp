@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "status/status_clock.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -86,35 +86,6 @@ std::string lastPostText(int64_t nowWallSeconds) {
 }
 
 }  // namespace
-
-const char* replyKindLabel(ReplyKind kind) {
-  switch (kind) {
-    case ReplyKind::k2xx: return "2xx";
-    case ReplyKind::k4xx: return "4xx";
-    case ReplyKind::k5xx: return "5xx";
-    case ReplyKind::kOther: return "other";
-    case ReplyKind::kNoReply: return "no_reply";
-    case ReplyKind::kConnectFailed: return "connect_failed";
-    case ReplyKind::kCount: break;
-  }
-  return "";
-}
-
-const char* skipReasonLabel(SkipReason reason) {
-  switch (reason) {
-    case SkipReason::kUnreadableText: return "unreadable_text";
-    case SkipReason::kNotObject: return "not_object";
-    case SkipReason::kNotControl: return "not_control";
-    case SkipReason::kUnknownAppSystem: return "unknown_app_system";
-    case SkipReason::kUnknownStation: return "unknown_station";
-    case SkipReason::kCount: break;
-  }
-  return "";
-}
-
-bool postDelivered(ReplyKind kind) {
-  return kind == ReplyKind::k2xx;
-}
 
 std::string renderMetrics() {
   std::string out;
@@ -199,7 +170,7 @@ std::string renderMetrics() {
          "Stream entries read and not yet acknowledged.");
   sample(&out, "tarvex_stream_pending_entries", "", gMetrics.streamPending.load(kRelaxed));
   const int64_t oldestMs = gMetrics.oldestPendingWallMs.load(kRelaxed);
-  const int64_t oldestAgeMs = oldestMs > 0 ? statusWallSeconds() * 1000 - oldestMs : 0;
+  const int64_t oldestAgeMs = oldestMs > 0 ? wallSeconds() * 1000 - oldestMs : 0;
   family(&out, "tarvex_stream_oldest_pending_seconds", "gauge",
          "Age of the oldest entry read and not yet acknowledged; 0: none.");
   sample(&out, "tarvex_stream_oldest_pending_seconds", "",
@@ -291,19 +262,4 @@ std::string statusLine(int64_t nowWallSeconds) {
     return "standby: no owner recorded";
   }
   return "starting";
-}
-
-std::string groupThousands(uint64_t n) {
-  std::string digits = std::to_string(n);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
-std::string formatSeconds(int64_t ms) {
-  if (ms < 0) ms = 0;
-  return std::to_string(ms / 1000) + "." + std::to_string((ms % 1000) / 100);
 }

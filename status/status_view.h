@@ -8,21 +8,13 @@
 #include <cstdint>
 #include <string>
 
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
-constexpr std::size_t kOwnerHostShown = 127;       // bytes of the owner name kept
 constexpr int64_t kHealthPostWindowSeconds = 60;   // a post older than this is not judged
 constexpr int64_t kStandbyReadStaleMs = 15000;     // three standby polls without a read
 constexpr int64_t kCaptureFailingMs = 10000;       // durable: no master took captures this long
 constexpr int64_t kGroupFailingMs = 10000;         // durable: the owner cannot read the group
 constexpr int64_t kOldestPendingMs = 300000;       // durable: oldest unacknowledged entry's age
-
-// Label values of the reply kinds and skip reasons, as on /metrics.
-const char* replyKindLabel(ReplyKind kind);
-const char* skipReasonLabel(SkipReason reason);
-
-// True when a post ending so was taken by the receiver: a 2xx.
-bool postDelivered(ReplyKind kind);
 
 // Every metric in the Prometheus text exposition format 0.0.4.
 std::string renderMetrics();
@@ -37,12 +29,5 @@ HealthAnswer healthAnswer(int64_t nowSteadyMs, int64_t nowWallSeconds);
 // "standby: owner hostB, heartbeat 1796747813", "starting".
 std::string statusLine(int64_t nowWallSeconds);
 
-// Owner name of the latest standby read ("" before any).
-std::string ownerHostSeen();
-
-// 12345 -> "12,345".
-std::string groupThousands(uint64_t n);
-// Milliseconds as seconds with one decimal: 3250 -> "3.2".
-std::string formatSeconds(int64_t ms);
 
 #endif  // TARVEX_STATUS_STATUS_VIEW_H_

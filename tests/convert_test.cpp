@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/sync_config.h"
+#include "host/run_log.h"
 #include "tests/support/test_env.h"
 #include "tests/support/worked_example.h"
 
@@ -89,8 +90,10 @@ class ConvertTest : public ::testing::Test {
                    "stationlindid1=L1\nstationlinddesc1=" + kGbkLine + "\nstationid1=S01\n"
                    "stationdesc1=" + kGbkStation + "\nstationcode1=ST01\n");
     config_.reset(new SyncConfig());
+    runLog_.reset(new RunLog(config_->logFlag));
   }
   void TearDown() override {
+    runLog_.reset();
     config_.reset();
     if (hadTz_) setenv("TZ", oldTz_.c_str(), 1); else unsetenv("TZ");
     tzset();
@@ -98,7 +101,7 @@ class ConvertTest : public ::testing::Test {
 
   // Converts and returns the result; the document goes to body_.
   int convert(const std::vector<std::string>& batch) {
-    return config_->BuildSendLogBody(batch, body_);
+    return BuildSendLogBody(*config_, batch, body_, runLog_.get());
   }
 
   // Lines of the run-log file, without their "YYYY-MM-DD HH:MM:SS.mmm " stamps.
@@ -118,6 +121,7 @@ class ConvertTest : public ::testing::Test {
 
   TempRoot root_;
   std::unique_ptr<SyncConfig> config_;
+  std::unique_ptr<RunLog> runLog_;
   std::string body_;
   bool hadTz_ = false;
   std::string oldTz_;

@@ -16,7 +16,7 @@
 
 #include "gtest/gtest.h"
 #include "host/messages.h"
-#include "redis/durable_keys.h"
+#include "durable/durable_keys.h"
 #include "redis/redis_handles.h"
 #include "redis/subscriber.h"
 #include "redis/use_flag.h"

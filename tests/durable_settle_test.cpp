@@ -17,9 +17,10 @@
 #include "gtest/gtest.h"
 #include "host/forwarding_loop.h"
 #include "host/run_flag.h"
-#include "redis/durable_keys.h"
+#include "durable/durable_keys.h"
+#include "host/run_log.h"
 #include "redis/redis_handles.h"
-#include "redis/stream_queue.h"
+#include "durable/stream_queue.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/redis_server_process.h"
 #include "tests/support/test_env.h"
@@ -84,9 +85,10 @@ class DurableSettleTest : public ::testing::Test {
     TarvexOptions options;
     options.load();
     SyncConfig config;
+    RunLog runLog(config.logFlag);
     HttpDelivery delivery(options);
     for (int i = 0; i < rounds; ++i) {
-      if (forwardOnce(config, queue, delivery, config.url, kJsonHeaders) == 0 &&
+      if (forwardOnce(config, runLog, queue, delivery, config.url, kJsonHeaders) == 0 &&
           redis_.cli({"XPENDING", kCaptureStream, kForwarderGroup}).rfind("0", 0) == 0 &&
           i > 3) {
         return;

@@ -1,4 +1,4 @@
-#include "host/pending_queue.h"
+#include "queue/pending_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "config/sync_config.h"
+#include "delivery/http_delivery.h"
 #include "host/forwarding_loop.h"
-#include "host/memory_queue.h"
+#include "host/run_log.h"
+#include "queue/memory_queue.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -171,11 +173,12 @@ class ForwardOnceTest : public PendingQueueTest {
 
 TEST_F(ForwardOnceTest, BatchIsRemovedEvenWhenNothingConverts) {
   SyncConfig config;  // empty dictionaries: nothing converts, nothing is posted
+  RunLog runLog(config.logFlag);
   fill(150);
-  EXPECT_EQ(forwardOnce(config, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 100u);
+  EXPECT_EQ(forwardOnce(config, runLog, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 100u);
   EXPECT_EQ(pendingSize(), 50u);
-  EXPECT_EQ(forwardOnce(config, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 50u);
-  EXPECT_EQ(forwardOnce(config, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 0u);
+  EXPECT_EQ(forwardOnce(config, runLog, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 50u);
+  EXPECT_EQ(forwardOnce(config, runLog, queue_, delivery_, "http://127.0.0.1:1/", kJsonHeaders), 0u);
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "status/status.h"
 #include "status/status_view.h"
+
+#include "telemetry/metrics.h"
 
 namespace {
 

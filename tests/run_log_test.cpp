@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "config/sync_config.h"
+#include "host/run_log.h"
+#include "platform/clock.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -42,11 +44,11 @@ class RunLogTest : public ::testing::Test {
 
 TEST_F(RunLogTest, FirstCallRereadsTheSwitchAndStartsAtZero) {
   setSwitch("0");
-  SyncConfig config;
+  RunLog config(SyncConfig().logFlag);
   ASSERT_EQ(0, config.logFlag);
   setSwitch("1");
 
-  const int64_t before = nowCalendarSeconds();
+  const int64_t before = wallSeconds();
   EXPECT_EQ(1, config.WriteRunLog("hello"));
   EXPECT_EQ(1, config.logFlag);
   EXPECT_GE(config.flagReadTime, before);
@@ -56,7 +58,7 @@ TEST_F(RunLogTest, FirstCallRereadsTheSwitchAndStartsAtZero) {
 
 TEST_F(RunLogTest, SwitchIsRereadOnlyAfterThirtySeconds) {
   setSwitch("1");
-  SyncConfig config;
+  RunLog config(SyncConfig().logFlag);
   EXPECT_EQ(1, config.WriteRunLog("a"));
   const int64_t readAt = config.flagReadTime;
 
@@ -66,11 +68,11 @@ TEST_F(RunLogTest, SwitchIsRereadOnlyAfterThirtySeconds) {
   EXPECT_EQ(readAt, config.flagReadTime);
 
   // Clock set back an hour: the difference is negative, no re-read.
-  config.flagReadTime = nowCalendarSeconds() + 3600;
+  config.flagReadTime = wallSeconds() + 3600;
   EXPECT_EQ(1, config.WriteRunLog("c"));
 
   // More than 30 s later the switch is read: off, no line, no number used.
-  config.flagReadTime = nowCalendarSeconds() - 31;
+  config.flagReadTime = wallSeconds() - 31;
   EXPECT_EQ(0, config.WriteRunLog("d"));
   EXPECT_EQ(0, config.logFlag);
   EXPECT_EQ(3, config.logSeq);
@@ -86,7 +88,7 @@ TEST_F(RunLogTest, SwitchIsRereadOnlyAfterThirtySeconds) {
 
 TEST_F(RunLogTest, MissingFileTurnsTheLogOff) {
   setSwitch("1");
-  SyncConfig config;
+  RunLog config(SyncConfig().logFlag);
   removeTree(root_.cfgPath("logsynset.ini"));
   EXPECT_EQ(0, config.WriteRunLog("gone"));
   EXPECT_EQ(0, config.logSeq);
@@ -95,7 +97,7 @@ TEST_F(RunLogTest, MissingFileTurnsTheLogOff) {
 
 TEST_F(RunLogTest, NumbersWrapAfterTenThousand) {
   setSwitch("1");
-  SyncConfig config;
+  RunLog config(SyncConfig().logFlag);
   config.logSeq = 10000;
   config.WriteRunLog("last");
   config.WriteRunLog("again");
@@ -105,7 +107,7 @@ TEST_F(RunLogTest, NumbersWrapAfterTenThousand) {
 
 TEST_F(RunLogTest, TextBytesPassUnchanged) {
   setSwitch("1");
-  SyncConfig config;
+  RunLog config(SyncConfig().logFlag);
   const std::string percents = "100% %s %d %n %%";
   const std::string gbk = "\xBA\xCF\xD5\xA2 \"12\"";  // "合闸" in GBK
   config.WriteRunLog(percents);

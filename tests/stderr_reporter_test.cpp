@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "status/stderr_reporter.h"
+#include "telemetry/stderr_reporter.h"
 
 namespace {
 

@@ -16,7 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/pending_queue.h"
+#include "queue/pending_queue.h"
+#include "host/received_texts.h"
 #include "host/run_flag.h"
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"
@@ -65,7 +66,7 @@ class SubscriberTest : public ::testing::Test {
       RedisClient redisOpt;
       redisOpt.connect(1);
       while (!stop_.load()) {
-        int status = redisOpt.subscribeAndReceive(channels);
+        int status = redisOpt.subscribeAndReceive(channels, receivedTexts());
         (status == 0 ? endedAfterReading_ : notSubscribed_).fetch_add(1);
         for (int i = 0; i < 10 && !stop_.load(); ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(kResubscribePauseMs / 10));
@@ -234,7 +235,7 @@ TEST_F(SubscriberTest, InactiveInstanceSubscribesReadsNothingAndReleases) {
   ASSERT_TRUE(redisUsable(redisOpt.readConn));
 
   auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(redisOpt.subscribeAndReceive({kOperationLogChannel}), 0);
+  EXPECT_EQ(redisOpt.subscribeAndReceive({kOperationLogChannel}, receivedTexts()), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 
   EXPECT_EQ(redisOpt.readConn, nullptr);
@@ -246,17 +247,17 @@ TEST_F(SubscriberTest, InactiveInstanceSubscribesReadsNothingAndReleases) {
 
 TEST_F(SubscriberTest, SubscriptionNotMadeGivesMinusOne) {
   RedisClient redisOpt;
-  EXPECT_EQ(redisOpt.subscribeAndReceive({}), -1);
+  EXPECT_EQ(redisOpt.subscribeAndReceive({}, receivedTexts()), -1);
   EXPECT_EQ(redisOpt.readConn, nullptr);  // an empty list sends nothing, connects nothing
 
   server_.stop(9);
-  EXPECT_EQ(redisOpt.subscribeAndReceive({kOperationLogChannel}), -1);
+  EXPECT_EQ(redisOpt.subscribeAndReceive({kOperationLogChannel}, receivedTexts()), -1);
   EXPECT_EQ(redisOpt.readConn, nullptr);
 
   // The next call connects again by itself once the server is back.
   ASSERT_TRUE(server_.restart());
   RunFlag.store(0);
-  EXPECT_EQ(redisOpt.subscribeAndReceive({kOperationLogChannel}), 0);
+  EXPECT_EQ(redisOpt.subscribeAndReceive({kOperationLogChannel}, receivedTexts()), 0);
   EXPECT_NE(server_.cli({"INFO", "commandstats"}).find("cmdstat_subscribe:calls=1,"),
             std::string::npos);
 }
@@ -305,16 +306,16 @@ TEST_F(QueueControlTextsTest, OnlyTopLevelTextsAreLookedAt) {
   redisReply* elements[] = {&nil, &nested, &number, &error, nullptr, &status, &payload};
   redisReply reply = array(elements, 7);
 
-  EXPECT_EQ(queueControlTexts(&reply), 2u);
+  EXPECT_EQ(queueControlTexts(&reply, receivedTexts()), 2u);
   EXPECT_EQ(queuedTexts(), (std::deque<std::string>{"status Control", "payload Control"}));
 
   // A reply that is not an array queues nothing, even when its text would match.
   redisReply errorReply = text("ERR Control");
   errorReply.type = REDIS_REPLY_ERROR;
-  EXPECT_EQ(queueControlTexts(&errorReply), 0u);
+  EXPECT_EQ(queueControlTexts(&errorReply, receivedTexts()), 0u);
   redisReply plain = text("Control");
-  EXPECT_EQ(queueControlTexts(&plain), 0u);
-  EXPECT_EQ(queueControlTexts(nullptr), 0u);
+  EXPECT_EQ(queueControlTexts(&plain, receivedTexts()), 0u);
+  EXPECT_EQ(queueControlTexts(nullptr, receivedTexts()), 0u);
   EXPECT_EQ(pendingSize(), 2u);
 }
 
@@ -325,7 +326,7 @@ TEST_F(QueueControlTextsTest, RunFlagZeroEndsTheWalkAfterTheCurrentElement) {
   redisReply reply = array(elements, 2);
 
   RunFlag.store(0);
-  EXPECT_EQ(queueControlTexts(&reply), 1u);
+  EXPECT_EQ(queueControlTexts(&reply, receivedTexts()), 1u);
   EXPECT_EQ(queuedTexts(), (std::deque<std::string>{"first Control"}));
 }
 

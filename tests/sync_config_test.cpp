@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/run_log.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -26,8 +27,9 @@ TEST_F(SyncConfigTest, LoadsUrlSwitchAndDictionaries) {
   SyncConfig config;
   EXPECT_STREQ(config.url, "http://127.0.0.1:8080/api/log?a=1");
   EXPECT_EQ(config.logFlag, 1);
-  EXPECT_EQ(config.flagReadTime, 0);
-  EXPECT_EQ(config.logSeq, 0);
+  const RunLog runLog(config.logFlag);
+  EXPECT_EQ(runLog.flagReadTime, 0);
+  EXPECT_EQ(runLog.logSeq, 0);
   ASSERT_EQ(config.appSystems.size(), 2u);
   EXPECT_EQ(config.appSystems[3], "Power supply");
   EXPECT_EQ(config.appSystems[16], "\xB9\xA9\xB5\xE7");

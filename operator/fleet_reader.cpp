@@ -1,14 +1,14 @@
-#include "status/fleet_reader.h"
+#include "operator/fleet_reader.h"
 
 #include <algorithm>
 
 #include "platform/decimal.h"
 #include "platform/zq_thread.h"
-#include "redis/copy_note.h"
-#include "redis/durable_keys.h"
+#include "durable/copy_note.h"
+#include "durable/durable_keys.h"
 #include "redis/reply_fields.h"
 #include "redis/use_flag.h"
-#include "status/status_clock.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -143,8 +143,8 @@ FleetSnapshot readFleet(RedisClient& client, int watchMs) {
   if (s.ownerRead == 1) {
     s.ownerHost = host;
     s.heartbeatWall = beat;
-    const int64_t start = statusSteadyMs();
-    while (statusSteadyMs() - start < watchMs) {
+    const int64_t start = steadyMs();
+    while (steadyMs() - start < watchMs) {
       ZqSleep(kHeartbeatPollMs);
       char again[kUseFlagHostSize] = {};
       int32_t beatAgain = 0;
@@ -156,7 +156,7 @@ FleetSnapshot readFleet(RedisClient& client, int watchMs) {
         break;
       }
     }
-    s.watchedMs = statusSteadyMs() - start;
+    s.watchedMs = steadyMs() - start;
     s.nowMs = std::max(s.nowMs, redisNowMs(client));
   }
   if (!s.durable) return s;

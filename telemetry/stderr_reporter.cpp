@@ -1,6 +1,6 @@
-#include "status/stderr_reporter.h"
+#include "telemetry/stderr_reporter.h"
 
-#include "status/status_clock.h"
+#include "platform/clock.h"
 
 bool StderrReporter::report(const std::string& kind, const std::string& text, int64_t nowMs) {
   uint64_t leftOut = 0;
@@ -25,7 +25,7 @@ bool StderrReporter::report(const std::string& kind, const std::string& text, in
 }
 
 bool StderrReporter::report(const std::string& kind, const std::string& text) {
-  return report(kind, text, statusSteadyMs());
+  return report(kind, text, steadyMs());
 }
 
 StderrReporter& stderrReporter() {

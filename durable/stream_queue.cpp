@@ -1,15 +1,16 @@
-#include "redis/stream_queue.h"
+#include "durable/stream_queue.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "host/pending_queue.h"
+#include "platform/clock.h"
+#include "queue/pending_queue.h"
 #include "platform/zq_thread.h"
 #include "platform/zq_time.h"
-#include "redis/durable_keys.h"
+#include "durable/durable_keys.h"
 #include "redis/redis_handles.h"
 #include "redis/script_call.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
       r->element[0]->elements < 2 || !isArray(r->element[0]->element[1])) {
     return 0;  // nothing new within the wait (a nil reply), or no usable reply
   }
-  const int64_t firstAtMs = redisSteadyMs();
+  const int64_t firstAtMs = steadyMs();
   redis_.shedReadBuffer(2);
   entries = takeEntries(r->element[0]->element[1], batch);
   r.reset();
@@ -158,7 +159,7 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
   for (;;) {
     std::size_t bytes = 0;
     for (const std::string& t : *batch) bytes += t.size();
-    const int64_t left = firstAtMs + kBatchWindowMs - redisSteadyMs();
+    const int64_t left = firstAtMs + kBatchWindowMs - steadyMs();
     if (entries >= kMaxBatch || bytes >= kMaxBatchBytes || left <= 0 || phase_ != Phase::kNew) {
       break;
     }
@@ -176,7 +177,7 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
 std::size_t StreamQueue::take(std::vector<std::string>* batch) {
   batch->clear();
   ids_.clear();
-  const int64_t nowMs = redisSteadyMs();
+  const int64_t nowMs = steadyMs();
   if (nowMs - statsAtMs_ >= kStreamStatsEveryMs) refreshStats();
   if (!ensureGroup()) {
     lastReadFailed_ = true;
@@ -265,7 +266,7 @@ void StreamQueue::idle() {
 }
 
 void StreamQueue::refreshStats() {
-  statsAtMs_ = redisSteadyMs();
+  statsAtMs_ = steadyMs();
   RedisReplyPtr stream = redis_.exchange(2, {"XINFO", "STREAM", kCaptureStream});
   RedisReplyPtr groups = redis_.exchange(2, {"XINFO", "GROUPS", kCaptureStream});
   RedisReplyPtr dead = redis_.exchange(2, {"XLEN", kDeadLetterStream});

@@ -1,10 +1,10 @@
-#include "redis/copy_note.h"
+#include "durable/copy_note.h"
 
 #include <ctime>
 #include <vector>
 
 #include "redis/script_call.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 #ifndef TARVEX_VERSION
 #define TARVEX_VERSION "unknown"

@@ -1,4 +1,4 @@
-#include "status/url_display.h"
+#include "operator/url_display.h"
 
 namespace {
 

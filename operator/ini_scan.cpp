@@ -1,4 +1,4 @@
-#include "status/ini_scan.h"
+#include "operator/ini_scan.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "status/check_command.h"
+#include "operator/check_command.h"
 
 #include <unistd.h>
 
@@ -18,11 +18,11 @@
 #include "config/sync_config.h"
 #include "config/tarvex_options.h"
 #include "redis/server_version.h"
-#include "status/gbk_display.h"
-#include "status/ini_scan.h"
-#include "status/reach_probe.h"
+#include "operator/gbk_display.h"
+#include "operator/ini_scan.h"
+#include "operator/reach_probe.h"
 #include "status/status_endpoint.h"
-#include "status/url_display.h"
+#include "operator/url_display.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #ifndef TARVEX_HOST_MEMORY_QUEUE_H_
 #define TARVEX_HOST_MEMORY_QUEUE_H_
 
-#include "host/forward_queue.h"
+#include "queue/forward_queue.h"
 
 constexpr int kIdleSleepMs = 100;  // pause when the queue is empty
 

@@ -6,10 +6,9 @@
 #include <mutex>
 
 #include "delivery/http_post.h"
-#include "status/status.h"
-#include "status/status_clock.h"
-#include "status/status_view.h"
-#include "status/stderr_reporter.h"
+#include "platform/clock.h"
+#include "telemetry/metrics.h"
+#include "telemetry/stderr_reporter.h"
 
 static_assert(std::atomic<uint64_t>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
               "the counters must be lock-free");
@@ -112,17 +111,17 @@ void metricsSubscribed() {
   gMetrics.subscribed.store(1, kRelaxed);
   const int64_t start = gMetrics.gapStartMs.exchange(0, kRelaxed);
   if (start == 0) return;
-  const int64_t ms = statusSteadyMs() - start;
+  const int64_t ms = steadyMs() - start;
   bump(gMetrics.gapMicros, static_cast<uint64_t>(ms > 0 ? ms : 0) * 1000u);
-  const int64_t now = statusWallSeconds();
+  const int64_t now = wallSeconds();
   reportGap(gMetrics.gapStartWall.load(kRelaxed), now, ms, "subscription lost");
 }
 
 void metricsSubscriptionLost() {
   if (gMetrics.subscribed.exchange(0, kRelaxed) == 0) return;  // no confirmed one to lose
   bump(gMetrics.subscriptionGaps);
-  gMetrics.gapStartWall.store(statusWallSeconds(), kRelaxed);
-  gMetrics.gapStartMs.store(statusSteadyMs(), kRelaxed);
+  gMetrics.gapStartWall.store(wallSeconds(), kRelaxed);
+  gMetrics.gapStartMs.store(steadyMs(), kRelaxed);
   stderrReporter().report("subscription-lost",
                           "subscription to almTopic lost; messages published until it is "
                           "back are not received");
@@ -146,7 +145,7 @@ std::vector<GapRecord> metricsRecentGaps(int64_t sinceWall) {
 
 void metricsPostStarted() {
   bump(gMetrics.documentsPosted);
-  gMetrics.postStartMs.store(statusSteadyMs(), kRelaxed);
+  gMetrics.postStartMs.store(steadyMs(), kRelaxed);
 }
 
 ReplyKind replyKindOf(const HttpOutcome& outcome) {
@@ -171,14 +170,14 @@ void metricsCountReply(const HttpOutcome& outcome) {
   bump(gMetrics.replies[static_cast<int>(kind)]);
 
   const int64_t started = gMetrics.postStartMs.load(kRelaxed);
-  const int64_t ms = started > 0 ? statusSteadyMs() - started : 0;
+  const int64_t ms = started > 0 ? steadyMs() - started : 0;
   const double seconds = static_cast<double>(ms > 0 ? ms : 0) / 1000.0;
   int bucket = 0;
   while (bucket < kLatencyBuckets && seconds > kLatencyBucketSeconds[bucket]) ++bucket;
   bump(gMetrics.latencyBuckets[bucket]);
   bump(gMetrics.latencySumUs, static_cast<uint64_t>(ms > 0 ? ms : 0) * 1000u);
 
-  const int64_t now = statusWallSeconds();
+  const int64_t now = wallSeconds();
   gMetrics.lastPostKind.store(static_cast<int32_t>(kind), kRelaxed);
   gMetrics.lastPostStatus.store(static_cast<int32_t>(outcome.status), kRelaxed);
   gMetrics.lastPostTime.store(now, kRelaxed);
@@ -198,7 +197,7 @@ void metricsCountReply(const HttpOutcome& outcome) {
 
 void metricsOwnerHashRead(int result, const char* host, int32_t heartbeat) {
   gMetrics.ownerHashResult.store(result, kRelaxed);
-  gMetrics.ownerHashReadMs.store(statusSteadyMs(), kRelaxed);
+  gMetrics.ownerHashReadMs.store(steadyMs(), kRelaxed);
   if (result != 1) return;
   gMetrics.ownerHeartbeat.store(heartbeat, kRelaxed);
   std::lock_guard<std::mutex> lock(ownerHostMutex());
@@ -225,7 +224,7 @@ void noteFailing(std::atomic<int64_t>* since, bool failing) {
   if (!failing) {
     since->store(0, kRelaxed);
   } else if (since->load(kRelaxed) == 0) {
-    since->store(statusSteadyMs(), kRelaxed);
+    since->store(steadyMs(), kRelaxed);
   }
 }
 
@@ -235,4 +234,3 @@ void metricsCaptureTaken(bool taken) { noteFailing(&gMetrics.captureFailingSince
 void metricsGroupReadFailed(bool failed) { noteFailing(&gMetrics.groupFailingSinceMs, failed); }
 void metricsSetOldestPending(int64_t wallMs) { gMetrics.oldestPendingWallMs.store(wallMs, kRelaxed); }
 
-void statusOwnerStarted() { gMetrics.role.store(static_cast<int32_t>(ServiceRole::kOwner)); }

@@ -1,4 +1,4 @@
-#include "status/fleet_status.h"
+#include "operator/fleet_status.h"
 
 #include <json/json.h>
 

@@ -1,27 +1,21 @@
-#include "redis/capture.h"
+#include "durable/capture.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "host/pending_queue.h"
+#include "platform/clock.h"
+#include "queue/pending_queue.h"
 #include "platform/decimal.h"
 #include "platform/process_ctrl.h"
 #include "platform/zq_thread.h"
-#include "platform/zq_time.h"
-#include "redis/copy_note.h"
-#include "redis/durable_keys.h"
+#include "durable/copy_note.h"
+#include "durable/durable_keys.h"
 #include "redis/redis_handles.h"
 #include "redis/script_call.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 namespace {
 
-int64_t wallSeconds() {
-  int32_t now = 0;
-  CZqTime t;
-  t.GetNow(&now, nullptr);
-  return now;
-}
 
 // Texts taken out of the queue by the capture call under way; 0 between calls.
 std::atomic<std::size_t> textsInFlight{0};
@@ -73,7 +67,7 @@ void* captureThread(void*) {
       textsInFlight.store(0);
       if (!masterTakes) ZqSleep(kCaptureRetryMs);
     }
-    const int64_t nowMs = redisSteadyMs();
+    const int64_t nowMs = steadyMs();
     if (nowMs - aliveAtMs >= kAliveEveryMs) {
       aliveAtMs = nowMs;
       if (lastAlive < 0) {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "redis/redis_client.h"
-#include "status/status.h"
+#include "telemetry/metrics.h"
 
 constexpr int kHeartbeatPollMs = 200;    // between two reads of the owner hash
 constexpr int kHeartbeatWatchMs = 4000;  // longest watch for a moving heartbeat

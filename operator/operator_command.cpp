@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "status/check_command.h"
-#include "status/dead_letters_command.h"
-#include "status/fleet_status.h"
-#include "status/status.h"
+#include "operator/check_command.h"
+#include "operator/dead_letters_command.h"
+#include "operator/fleet_status.h"
+#include "operator/operator_command.h"
 
 #ifndef TARVEX_VERSION
 #define TARVEX_VERSION "unknown"

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <string>
 
-#include "status/fleet_reader.h"
+#include "operator/fleet_reader.h"
 
 int runFleetStatus(std::FILE* out, bool json);
 

@@ -1,4 +1,4 @@
-#include "status/reach_probe.h"
+#include "operator/reach_probe.h"
 
 #include <curl/curl.h>
 #include <hiredis/hiredis.h>

@@ -1,4 +1,4 @@
-#include "status/gbk_display.h"
+#include "operator/gbk_display.h"
 
 #include <cerrno>
 

@@ -1,9 +1,9 @@
 // ForwardQueue: where the forwarding loop takes its batches from and how it settles
 // them. One loop, one conversion and one post serve both kinds of queue:
-//   - MemoryQueue (host/memory_queue.h): PendingQueue in this process; every batch
+//   - MemoryQueue (queue/memory_queue.h): PendingQueue in this process; every batch
 //     leaves the queue when it is taken, whatever its post does (keepsFailed()
 //     false: the loop posts each batch once and settles nothing);
-//   - StreamQueue (redis/stream_queue.h): the Redis stream of durable delivery; the
+//   - StreamQueue (durable/stream_queue.h): the Redis stream of durable delivery; the
 //     loop posts a batch in parts (the whole, or halves of a rejected part) and
 //     settles each part: acknowledged once the receiver took it or it gave nothing
 //     to send, retried after failures, its texts set aside one by one when the

@@ -1,10 +1,11 @@
-#include "host/pending_queue.h"
+#include "queue/pending_queue.h"
+
+#include "telemetry/metrics.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 
-#include "status/status.h"
 
 std::mutex PendingQueueMutex;
 std::deque<std::string> PendingQueue;

@@ -1,4 +1,4 @@
-#include "status/dead_letters_command.h"
+#include "operator/dead_letters_command.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +8,7 @@
 
 #include "convert/message_scanner.h"
 #include "platform/decimal.h"
-#include "redis/durable_keys.h"
+#include "durable/durable_keys.h"
 #include "redis/redis_client.h"
 #include "redis/reply_fields.h"
 

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "host/forward_queue.h"
+#include "queue/forward_queue.h"
 #include "redis/redis_client.h"
 
 constexpr int kStreamBlockMs = 100;        // longest wait of one read for new entries
