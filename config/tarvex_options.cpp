@@ -6,6 +6,7 @@
 
 #include "config/config_path.h"
 #include "config/ini_reader.h"
+#include "config/timing.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "config/ini_syntax.h"
+#include "config/timing.h"
 
 constexpr const char* kOptionsFile = "tarvex.ini";
 constexpr std::size_t kOptionsMaxValue = 8191;  // bytes of a value kept
@@ -29,7 +30,6 @@ constexpr std::size_t kOptionsMaxValue = 8191;  // bytes of a value kept
 constexpr std::size_t kOptionsLineRoom = 1024;  // bytes
 constexpr IniLimits kOptionsIniLimits{kOptionsMaxValue + kOptionsLineRoom, kOptionsMaxValue};
 constexpr int32_t kMaxExtraHeaders = 100;  // header lines read, whatever HeaderNum says
-constexpr int32_t kDefaultStopHandoverSeconds = 10;  // [Service] StopHandoverSeconds, seconds
 
 struct TarvexOptions {
   // Reads cfg/tarvex.ini into the fields (defaults when it is absent or cannot be

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "config/timing.h"
 #include "delivery/http_post.h"
 
 namespace {

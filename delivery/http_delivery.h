@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "config/tarvex_options.h"
+#include "config/timing.h"
 #include "delivery/curl_handles.h"
 #include "delivery/document_poster.h"
 #include "delivery/http_outcome.h"

@@ -16,7 +16,8 @@
 
 #include <string>
 
-constexpr long kHttpTimeoutMs = 15000;  // whole exchange, monotonic clock
+#include "config/timing.h"
+
 constexpr const char* kConnectFailedText = "restful connectfailed,getalldata failed";
 
 int httpPost(const std::string& url, const std::string& headers, const std::string& body,

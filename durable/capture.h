@@ -19,13 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "config/timing.h"
 #include "redis/redis_client.h"
 
-constexpr int kCaptureIdleWaitMs = 200;  // longest wait for new texts
-constexpr int kCaptureGatherMs = 5;      // texts arriving this soon share a script call
 constexpr std::size_t kCaptureBatch = 1000;  // texts per script call
-constexpr int kCaptureRetryMs = 1000;    // pause after a failed capture
-constexpr int kAliveEveryMs = 1000;      // tarvex:alive refreshed this often
 
 void* captureThread(void* arg);
 

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <vector>
 
+#include "config/timing.h"
 #include "redis/script_call.h"
 #include "telemetry/metrics.h"
 

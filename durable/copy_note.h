@@ -15,12 +15,10 @@
 #include <cstdint>
 #include <string>
 
+#include "config/timing.h"
 #include "redis/redis_client.h"
 
 constexpr const char* kCopyKeyPrefix = "tarvex:copy:";  // + host name
-constexpr int kCopyNoteEveryMs = 5000;         // longest time between two refreshes
-constexpr int kCopyNoteLifeSeconds = 60;       // the hash expires this long after a refresh
-constexpr int64_t kRecentGapSeconds = 3600;    // gaps older than this are left out
 
 // Sets the fields ARGV[2..] of the hash KEYS[1], then its expiry to ARGV[1] seconds.
 constexpr const char* kCopyNoteScript =

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "config/timing.h"
 #include "platform/clock.h"
 #include "queue/pending_queue.h"
 #include "platform/zq_thread.h"

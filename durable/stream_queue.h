@@ -31,18 +31,10 @@
 #include <string>
 #include <vector>
 
+#include "config/timing.h"
 #include "queue/forward_queue.h"
 #include "redis/redis_client.h"
 
-constexpr int kStreamBlockMs = 100;        // longest wait of one read for new entries
-constexpr int kStreamStatsEveryMs = 5000;  // stream figures refreshed this often
-constexpr int kStreamFailedWaitMs = 100;   // pause after a read Redis did not answer
-constexpr int kClaimEveryMs = 30000;       // entries held too long are claimed this often
-// An entry held unacknowledged longer than one post, one longest retry pause and
-// one more post could take is claimed: kPostBoundMs + RetryMaxSeconds + kPostBoundMs.
-constexpr int kPostBoundMs = 15000;
-constexpr int kBatchWindowMs = 100;  // a gathering batch closes this long after its first entry
-constexpr int kBatchPollMs = 10;     // the stream is looked at this often meanwhile
 constexpr std::size_t kMaxAcksPerRead = 1000;  // acknowledgements sent with one read
 
 class StreamQueue : public ForwardQueue {

@@ -1,5 +1,6 @@
 #include "host/arbitration.h"
 
+#include "config/timing.h"
 #include "host/handover.h"
 #include "host/run_flag.h"
 #include "host/stop_signal.h"

@@ -23,11 +23,9 @@
 
 #include <cstdint>
 
+#include "config/timing.h"
 #include "redis/use_flag.h"
 
-constexpr int kHeartbeatMs = 3000;    // owner's period between heartbeats, milliseconds
-constexpr int kStandbyPollMs = 5000;  // standby's period between reads, milliseconds
-constexpr int kStaleReadsToTake = 3;  // take over when the repeat count exceeds this
 constexpr int32_t kFirstLastTime = 1; // heartbeat value assumed seen before the first read
 
 int acquireRunFlag(unsigned char selfFlag);

@@ -3,6 +3,7 @@
 #include <deque>
 #include <vector>
 
+#include "config/timing.h"
 #include "host/post_verdict.h"
 #include "host/run_flag.h"
 #include "host/stop_signal.h"

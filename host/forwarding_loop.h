@@ -33,7 +33,6 @@
 #include "queue/forward_queue.h"
 
 constexpr const char* kJsonHeaders = "Content-Type:application/json\r\n";
-constexpr int kRetryWaitStepMs = 100;  // RunFlag is looked at this often while pausing
 constexpr int kPoisonFailures = 5;     // failed attempts before a part counts as poison
 // Reply text kept with a text that was set aside because its conversion failed.
 constexpr const char* kConversionFailedReason = "conversion failed";

@@ -3,15 +3,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "config/timing.h"
 #include "host/stop_signal.h"
-#include "host/stop_timing.h"
+#include "config/timing.h"
 #include "platform/clock.h"
 #include "platform/zq_thread.h"
 #include "redis/use_flag.h"
 
 namespace {
 
-constexpr int64_t kMsPerSecond = 1000;
 
 double secondsSinceSignal() {
   return static_cast<double>(steadyMs() - stopStartMs()) / static_cast<double>(kMsPerSecond);

@@ -11,6 +11,7 @@
 #ifndef TARVEX_HOST_HANDOVER_H_
 #define TARVEX_HOST_HANDOVER_H_
 
+#include "config/timing.h"
 #include "redis/redis_client.h"
 
 void handOverWork(RedisClient& client, const char myHost[kUseFlagHostSize]);

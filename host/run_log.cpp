@@ -3,13 +3,13 @@
 #include <cstdint>
 
 #include "config/ini_reader.h"
+#include "config/timing.h"
 #include "host/messages.h"
 #include "platform/clock.h"
 #include "platform/kprintf.h"
 
 namespace {
 
-constexpr int64_t kSwitchRereadSeconds = 30;  // re-read the switch after more than this
 constexpr int32_t kMaxRunLogSeq = 10000;      // last line number before starting at 0
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "config/timing.h"
 #include "convert/build_send_log_body.h"
 
 class RunLog : public RunLogLines {

@@ -2,9 +2,10 @@
 
 #include <cstdint>
 
+#include "config/timing.h"
 #include "host/forwarding_loop.h"
 #include "host/stop_signal.h"
-#include "host/stop_timing.h"
+#include "config/timing.h"
 #include "platform/clock.h"
 #include "platform/zq_thread.h"
 #include "durable/capture.h"

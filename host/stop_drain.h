@@ -15,6 +15,7 @@
 #include <string>
 
 #include "config/sync_config.h"
+#include "config/timing.h"
 #include "delivery/document_poster.h"
 #include "host/run_log.h"
 #include "queue/forward_queue.h"

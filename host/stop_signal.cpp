@@ -11,15 +11,14 @@
 #include <mutex>
 
 #include "config/tarvex_options.h"
-#include "host/stop_timing.h"
+#include "config/timing.h"
+#include "config/timing.h"
 #include "platform/clock.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"
 
 namespace {
 
-constexpr int64_t kMsPerSecond = 1000;
-constexpr long kNsPerMs = 1000000L;
 
 sigset_t gStopSet;                   // SIGTERM and SIGINT, filled by installStopSignals
 std::mutex gStopMutex;               // orders the first signal against claimOwnership

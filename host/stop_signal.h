@@ -9,13 +9,15 @@
 //     the arbitration thread then hands the work over (host/handover.h) and the
 //     main thread finishes (host/stop_drain.h).
 // A second signal, or the bound StopHandoverSeconds + kStopBoundExtraMs after the
-// first (host/stop_timing.h), ends the process at once with status 0.
+// first (config/timing.h), ends the process at once with status 0.
 //
 // Every function may be called from any thread; the phase only moves forward.
 #ifndef TARVEX_HOST_STOP_SIGNAL_H_
 #define TARVEX_HOST_STOP_SIGNAL_H_
 
 #include <cstdint>
+
+#include "config/timing.h"
 
 enum class StopPhase : int32_t {
   kRunning = 0,      // no stop signal yet

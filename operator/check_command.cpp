@@ -17,6 +17,7 @@
 #include "config/redis_settings.h"
 #include "config/sync_config.h"
 #include "config/tarvex_options.h"
+#include "config/timing.h"
 #include "redis/server_version.h"
 #include "operator/gbk_display.h"
 #include "operator/ini_scan.h"

@@ -14,6 +14,8 @@
 
 #include <cstdio>
 
+#include "config/timing.h"
+
 int runCheck(std::FILE* out);
 
 #endif  // TARVEX_STATUS_CHECK_COMMAND_H_

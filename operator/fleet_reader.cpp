@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/timing.h"
 #include "platform/decimal.h"
 #include "platform/zq_thread.h"
 #include "durable/copy_note.h"

@@ -14,11 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "config/timing.h"
 #include "redis/redis_client.h"
 #include "telemetry/metrics.h"
 
-constexpr int kHeartbeatPollMs = 200;    // between two reads of the owner hash
-constexpr int kHeartbeatWatchMs = 4000;  // longest watch for a moving heartbeat
 
 // One copy as its hash shows it.
 struct CopyReport {

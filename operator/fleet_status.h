@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <string>
 
+#include "config/timing.h"
 #include "operator/fleet_reader.h"
 
 int runFleetStatus(std::FILE* out, bool json);

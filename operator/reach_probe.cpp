@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "config/timing.h"
 #include "delivery/curl_handles.h"
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"

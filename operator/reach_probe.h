@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-constexpr int kProbeTimeoutMs = 2000;
+#include "config/timing.h"
+
 
 struct ProbeResult {
   bool ok = false;

@@ -8,9 +8,9 @@
 #ifndef TARVEX_HOST_MEMORY_QUEUE_H_
 #define TARVEX_HOST_MEMORY_QUEUE_H_
 
+#include "config/timing.h"
 #include "queue/forward_queue.h"
 
-constexpr int kIdleSleepMs = 100;  // pause when the queue is empty
 
 class MemoryQueue : public ForwardQueue {
  public:

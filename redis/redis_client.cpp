@@ -11,22 +11,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/timing.h"
 #include "platform/decimal.h"
 #include "telemetry/metrics.h"
 
 namespace {
 
 // Units of the command time-out.
-constexpr int64_t kUsecPerMs = 1000;      // microseconds in a millisecond
-constexpr int64_t kMsPerSec = 1000;       // milliseconds in a second
 
 // The command time-out as the sockets take it: cut to whole milliseconds. Returns
 // false when that comes to 0 ms, which sets no limit at all.
 bool wholeMsTimeout(int32_t sec, int32_t usec, struct timeval* tv) {
-  const int64_t ms = static_cast<int64_t>(sec) * kMsPerSec + usec / kUsecPerMs;
+  const int64_t ms = static_cast<int64_t>(sec) * kMsPerSecond + usec / kUsPerMs;
   if (ms <= 0) return false;
-  tv->tv_sec = static_cast<time_t>(ms / kMsPerSec);
-  tv->tv_usec = static_cast<suseconds_t>((ms % kMsPerSec) * kUsecPerMs);
+  tv->tv_sec = static_cast<time_t>(ms / kMsPerSecond);
+  tv->tv_usec = static_cast<suseconds_t>((ms % kMsPerSecond) * kUsPerMs);
   return true;
 }
 
@@ -164,8 +163,8 @@ RedisContextPtr RedisClient::connectTo(const RedisAddress& addr, RedisPeer peer)
   struct timeval tv;
   const bool commandLimit = commandTimeval(&tv);
   if (!commandLimit) {
-    tv.tv_sec = kConnectTimeoutMs / kMsPerSec;
-    tv.tv_usec = static_cast<suseconds_t>((kConnectTimeoutMs % kMsPerSec) * kUsecPerMs);
+    tv.tv_sec = kConnectTimeoutMs / kMsPerSecond;
+    tv.tv_usec = static_cast<suseconds_t>((kConnectTimeoutMs % kMsPerSecond) * kUsPerMs);
   }
   RedisContextPtr c(redisConnectWithTimeout(addr.host, addr.port, tv));
   if (!redisUsable(c)) return c;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/timing.h"
 #include "platform/process_ctrl.h"
 #include "platform/zq_thread.h"
 #include "redis/redis_client.h"

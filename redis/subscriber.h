@@ -19,16 +19,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "config/timing.h"
+
 struct redisReply;
 
 constexpr const char* kOperationLogChannel = "almTopic";
-constexpr int kResubscribePauseMs = 1000;  // pause after every subscription attempt
-// With SubscribeAlways, a subscription that was held at least this long is made
-// again at once when it ends, without the pause: a Sentinel failover ends the
-// subscriptions on every node it reconfigures at the same moment, and a pause there
-// is a gap on every copy at once. Shorter ones still pause, so a node that drops
-// each new subscriber cannot make a busy loop.
-constexpr int kQuickResubscribeHeldMs = 100;
 
 // Texts holding this marker (exact, case-sensitive) are queued; others are dropped.
 constexpr const char* kControlMarker = "Control";

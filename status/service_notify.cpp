@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/tarvex_options.h"
+#include "config/timing.h"
 #include "status/status.h"
 #include "platform/clock.h"
 #include "status/status_endpoint.h"

@@ -12,8 +12,8 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr int64_t kMinPingPaceMs = 100;
-constexpr int64_t kMaxPingPaceMs = 10000;
+#include "config/timing.h"
+
 
 class ServiceNotifier {
  public:

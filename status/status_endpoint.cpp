@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/timing.h"
 #include "platform/clock.h"
 #include "status/status_view.h"
 

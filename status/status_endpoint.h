@@ -17,7 +17,6 @@
 
 #include "status/mhd_handles.h"
 
-constexpr unsigned kStatusConnectionTimeoutSec = 10;  // idle client connections closed after
 constexpr unsigned kStatusConnectionLimit = 16;       // clients served at once
 
 class StatusEndpoint {

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "config/timing.h"
 #include "platform/clock.h"
 
 namespace {

@@ -10,11 +10,6 @@
 
 #include "telemetry/metrics.h"
 
-constexpr int64_t kHealthPostWindowSeconds = 60;   // a post older than this is not judged
-constexpr int64_t kStandbyReadStaleMs = 15000;     // three standby polls without a read
-constexpr int64_t kCaptureFailingMs = 10000;       // durable: no master took captures this long
-constexpr int64_t kGroupFailingMs = 10000;         // durable: the owner cannot read the group
-constexpr int64_t kOldestPendingMs = 300000;       // durable: oldest unacknowledged entry's age
 
 // Every metric in the Prometheus text exposition format 0.0.4.
 std::string renderMetrics();

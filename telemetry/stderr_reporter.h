@@ -14,7 +14,8 @@
 #include <mutex>
 #include <string>
 
-constexpr int64_t kReportIntervalMs = 60000;  // one line per kind per minute
+#include "config/timing.h"
+
 
 class StderrReporter {
  public:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "config/timing.h"
 #include "host/messages.h"
 #include "durable/durable_keys.h"
 #include "redis/redis_handles.h"

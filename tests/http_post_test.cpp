@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "config/timing.h"
 #include "tests/support/child_process.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_certs.h"

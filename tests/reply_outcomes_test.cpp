@@ -6,6 +6,7 @@
 
 #include "status/status_view.h"
 
+#include "config/timing.h"
 #include "telemetry/metrics.h"
 
 namespace {

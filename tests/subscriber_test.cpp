@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "queue/pending_queue.h"
+#include "config/timing.h"
 #include "host/received_texts.h"
 #include "host/run_flag.h"
 #include "redis/redis_client.h"
