@@ -72,3 +72,9 @@ bool TarvexOptions::load() {
   if (stopHandoverSeconds < 0) stopHandoverSeconds = kDefaultStopHandoverSeconds;
   return true;
 }
+
+TarvexOptions loadedTarvexOptions() {
+  TarvexOptions options;
+  options.load();
+  return options;
+}

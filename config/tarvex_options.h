@@ -68,6 +68,9 @@ struct TarvexOptions {
   int32_t stopHandoverSeconds = kDefaultStopHandoverSeconds;
 };
 
+// A TarvexOptions after load(): for a caller that loads the file once and keeps it.
+TarvexOptions loadedTarvexOptions();
+
 // True when a header line may be sent: it holds neither CR nor LF.
 bool headerLineAcceptable(const std::string& line);
 

@@ -36,8 +36,8 @@ bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
   return reply != nullptr && reply->type == REDIS_REPLY_INTEGER;
 }
 
-void* captureThread(void*) {
-  RedisClient redisOpt;
+void* captureThread(void* arg) {
+  RedisClient redisOpt(*static_cast<const TarvexOptions*>(arg));
   redisOpt.connect(2);
   const std::string maxLen = std::to_string(redisOpt.options.streamMaxLen);
   char myHost[kUseFlagHostSize] = {};

@@ -24,6 +24,7 @@
 
 constexpr std::size_t kCaptureBatch = 1000;  // texts per script call
 
+// `arg`: the const TarvexOptions* of the service (outlives the thread).
 void* captureThread(void* arg);
 
 // True when no text waits to be captured: the queue is empty and no capture call

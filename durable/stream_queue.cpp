@@ -65,8 +65,11 @@ int64_t wallMillis() {
 
 }  // namespace
 
-StreamQueue::StreamQueue(std::string consumer)
-    : consumer_(std::move(consumer)),
+StreamQueue::StreamQueue(std::string consumer) : StreamQueue(std::move(consumer), loadedTarvexOptions()) {}
+
+StreamQueue::StreamQueue(std::string consumer, const TarvexOptions& options)
+    : redis_(options),
+      consumer_(std::move(consumer)),
       deadLetterMaxLen_(std::to_string(redis_.options.deadLetterMaxLen)),
       retryMaxSeconds_(redis_.options.retryMaxSeconds) {
   redis_.connect(2);

@@ -39,7 +39,10 @@ constexpr std::size_t kMaxAcksPerRead = 1000;  // acknowledgements sent with one
 
 class StreamQueue : public ForwardQueue {
  public:
-  // `consumer`: this copy's name in the group (the host name).
+  // `consumer`: this copy's name in the group (the host name); the Redis
+  // credentials and stream settings come from `options`.
+  StreamQueue(std::string consumer, const TarvexOptions& options);
+  // The same with cfg/tarvex.ini loaded here.
   explicit StreamQueue(std::string consumer);
 
   std::size_t take(std::vector<std::string>* batch) override;

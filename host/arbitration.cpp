@@ -30,8 +30,8 @@ int32_t nowSeconds() {
   return tmptime;
 }
 
-int acquireRunFlag(unsigned char selfFlag) {
-  RedisClient redisOpt;
+int acquireRunFlag(unsigned char selfFlag, const TarvexOptions& options) {
+  RedisClient redisOpt(options);
   redisOpt.connect(3);
 
   char myHost[kUseFlagHostSize] = {};  // this host's name, zero-filled
@@ -73,8 +73,9 @@ int acquireRunFlag(unsigned char selfFlag) {
 }
 
 void* arbitrationThread(void* arg) {
-  const unsigned char* selfFlag = static_cast<const unsigned char*>(arg);
-  RedisClient redisOpt;
+  const ArbitrationStart& start = *static_cast<const ArbitrationStart*>(arg);
+  const unsigned char* selfFlag = start.selfFlag;
+  RedisClient redisOpt(*start.options);
   redisOpt.connect(3);
 
   char myHost[kUseFlagHostSize] = {};  // this host's name, zero-filled

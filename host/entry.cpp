@@ -93,17 +93,19 @@ int tarvexMain(int argc, char** argv) {
   RunLog runLog(almLogInfo.logFlag);
   runLog.WriteRunLog(kStartLine);
 
-  TarvexOptions options;
-  options.load();
+  // cfg/tarvex.ini, loaded once here and handed to every part that needs it. Lives
+  // for the whole process: the worker threads read it through pointers, never write.
+  static TarvexOptions options = loadedTarvexOptions();
   if (!startGateOpen(options)) endProcess();
   setStopHandoverSeconds(options.stopHandoverSeconds);
   const bool durable = options.durable == 1;
+  static SubscriberStart subscriberStart{&receivedTexts(), &options};
   if (durable) {
     // Every copy captures from the start, standbys too, so that a takeover resumes
     // where the old owner stopped.
     SubscribeAlways.store(1);
-    if (ZQ_CreateThread(subscriberThread, &receivedTexts(), 100) == 0 ||
-        ZQ_CreateThread(captureThread, nullptr, 100) == 0) {
+    if (ZQ_CreateThread(subscriberThread, &subscriberStart, 100) == 0 ||
+        ZQ_CreateThread(captureThread, &options, 100) == 0) {
       runLog.WriteRunLog(kCloseLine);
       endProcess();
     }
@@ -111,7 +113,7 @@ int tarvexMain(int argc, char** argv) {
 
   statusStartEndpoint(options);  // before the first pass, so that a standby serves it too
   statusArbitrationStarted();
-  acquireRunFlag(bSpecialAccess);
+  acquireRunFlag(bSpecialAccess, options);
   if (RunFlag.load() == 0) {
     runLog.WriteRunLog(kRedisErrorLine);
     endProcess();
@@ -121,8 +123,9 @@ int tarvexMain(int argc, char** argv) {
 
   // Without its heartbeat a copy would forward while a standby takes over, and
   // without its subscriber it would forward nothing: either way the work is lost.
-  if (ZQ_CreateThread(arbitrationThread, &bSpecialAccess, 100) == 0 ||
-      (!durable && ZQ_CreateThread(subscriberThread, &receivedTexts(), 100) == 0)) {
+  static ArbitrationStart arbitrationStart{&bSpecialAccess, &options};
+  if (ZQ_CreateThread(arbitrationThread, &arbitrationStart, 100) == 0 ||
+      (!durable && ZQ_CreateThread(subscriberThread, &subscriberStart, 100) == 0)) {
     RunFlag.store(0);
     runLog.WriteRunLog(kCloseLine);
     endProcess();
@@ -134,7 +137,7 @@ int tarvexMain(int argc, char** argv) {
   if (durable) {
     char myHost[kUseFlagHostSize] = {};
     get_host_name(myHost);
-    StreamQueue queue(myHost);
+    StreamQueue queue(myHost, options);
     runForwardingLoop(almLogInfo, runLog, queue, delivery, urls, headers);
     if (receivingStopped()) drainAfterStop(almLogInfo, runLog, queue, delivery, urls, headers, true);
   } else {

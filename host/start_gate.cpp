@@ -14,7 +14,7 @@ bool startGateOpen(const TarvexOptions& options) {
     return false;
   }
   if (options.durable == 1) {
-    RedisClient client;
+    RedisClient client(options);
     std::string version;
     std::string address;
     if (checkServerVersion(client, kDurableRedisMajor, kDurableRedisMinor, &version, &address) ==

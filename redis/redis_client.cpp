@@ -129,14 +129,15 @@ RedisReplyPtr RedisClient::exchange(int which, const std::vector<std::string>& a
   return exchange(which, static_cast<int>(args.size()), argv.data(), argvlen.data());
 }
 
-RedisClient::RedisClient() {
+RedisClient::RedisClient(const TarvexOptions& loaded) : options(loaded) {
   masterAddrs.clear();
   slaveAddrs.clear();
   sentinelAddrs.clear();
   loadSettings();
-  options.load();
   setCommandTimeout(timeoutSec, timeoutUsec);
 }
+
+RedisClient::RedisClient() : RedisClient(loadedTarvexOptions()) {}
 
 RedisClient::~RedisClient() {
   writeConn.reset();

@@ -50,12 +50,16 @@ struct RedisAddress {
 // Buffer size of host names in the arbitration hash, with the NUL.
 constexpr std::size_t kUseFlagHostSize = 128;
 
-
 // Which credentials a new connection uses.
 enum class RedisPeer { kDataNode, kSentinel };
 
 class RedisClient : public RedisSettings {
  public:
+  // Loads rdsset.ini; the credentials and stream settings come from `options`
+  // (copied), loaded once by the caller.
+  explicit RedisClient(const TarvexOptions& options);
+  // The same with cfg/tarvex.ini loaded here: for a caller that has no options
+  // object (a one-shot command, a test).
   RedisClient();
   ~RedisClient();
 
@@ -136,7 +140,7 @@ class RedisClient : public RedisSettings {
   // read from different slaves whatever order discovery lists them in. Masters are
   // tried after the slaves either way.
   int64_t readOffset = -1;
-  TarvexOptions options;   // cfg/tarvex.ini, loaded once at construction
+  TarvexOptions options;   // cfg/tarvex.ini as the constructor got it
 
   RedisContextPtr sentinelConn;  // connection to the Sentinel last reached
   RedisContextPtr writeConn;     // always to a master

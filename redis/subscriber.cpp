@@ -139,9 +139,10 @@ uint32_t readSpreadFor(const char* hostName) {
 }
 
 void* subscriberThread(void* arg) {
-  TextSink& sink = *static_cast<TextSink*>(arg);
+  const SubscriberStart& start = *static_cast<const SubscriberStart*>(arg);
+  TextSink& sink = *start.sink;
   // Lives on this thread's stack for the life of the process: the loop never ends.
-  RedisClient redisOpt;
+  RedisClient redisOpt(*start.options);
   if (SubscribeAlways.load() != 0) {
     char host[kUseFlagHostSize] = {};
     get_host_name(host);

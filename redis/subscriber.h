@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "config/tarvex_options.h"
+
 #include "config/timing.h"
 
 struct redisReply;
@@ -46,7 +48,13 @@ class TextSink {
   virtual bool stopped() = 0;
 };
 
-// `arg`: the TextSink*.
+// What the subscriber thread is started with; it must outlive the thread.
+struct SubscriberStart {
+  TextSink* sink;
+  const TarvexOptions* options;  // credentials of its connections
+};
+
+// `arg`: a SubscriberStart*.
 void* subscriberThread(void* arg);
 
 // The readOffset a durable copy reads with (RedisClient::readOffset): FNV-1a (32
