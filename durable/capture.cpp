@@ -13,6 +13,7 @@
 #include "durable/durable_keys.h"
 #include "redis/redis_handles.h"
 #include "redis/script_call.h"
+#include "redis/subscriber.h"
 #include "telemetry/metrics.h"
 
 namespace {
@@ -77,7 +78,7 @@ void* captureThread(void* arg) {
           lastAlive = r->type == REDIS_REPLY_STRING ? decimalInt32({r->str, r->len}) : 0;
         }
       }
-      if (lastAlive >= 0 && gMetrics.subscribed.load() == 1) {
+      if (lastAlive >= 0 && subscriptionHeld()) {
         const int64_t now = wallSeconds();
         if (!startReported) {
           startReported = true;

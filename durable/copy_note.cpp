@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/timing.h"
+#include "platform/clock.h"
 #include "redis/script_call.h"
 #include "telemetry/metrics.h"
 
@@ -14,7 +15,7 @@
 namespace {
 
 // Taken while the program loads, before main: the process's start.
-const int64_t gProcessStartWall = static_cast<int64_t>(std::time(nullptr));
+const int64_t gProcessStartWall = wallSeconds();
 
 const char* roleText(int32_t role) {
   switch (static_cast<ServiceRole>(role)) {
@@ -50,7 +51,7 @@ void CopyNote::refresh(RedisClient& client, int64_t nowSteadyMs) {
       subscribed == subscribed_) {
     return;
   }
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const int64_t now = wallSeconds();
   const std::string key = kCopyKeyPrefix + host_;
   const std::string life = std::to_string(kCopyNoteLifeSeconds);
   const std::string started = std::to_string(gProcessStartWall);

@@ -3,13 +3,13 @@
 #include <hiredis/hiredis.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/timing.h"
+#include "platform/clock.h"
 #include "platform/process_ctrl.h"
 #include "platform/zq_thread.h"
 #include "redis/redis_client.h"
@@ -29,6 +29,12 @@ bool isText(const redisReply* e) {
 }  // namespace
 
 std::atomic<int32_t> SubscribeAlways{0};
+
+namespace {
+std::atomic<bool> gSubscriptionHeld{false};  // a confirmed subscription is being read
+}  // namespace
+
+bool subscriptionHeld() { return gSubscriptionHeld.load(); }
 
 std::size_t queueControlTexts(const redisReply* reply, TextSink& sink) {
   if (reply == nullptr || reply->type != REDIS_REPLY_ARRAY || reply->element == nullptr) return 0;
@@ -99,6 +105,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels, TextSink
     return -1;
   }
   metricsSubscribed();
+  gSubscriptionHeld.store(true);
 
   bool pinged = false;  // a PING went out after a quiet time-out and no reply came yet
   while (sink.receiving()) {
@@ -115,6 +122,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels, TextSink
       // Dropped connection or read time-out: readConn keeps its error state, and
       // the next call replaces it.
       RedisReplyPtr partial(static_cast<redisReply*>(raw));
+      gSubscriptionHeld.store(false);
       metricsSubscriptionLost();
       return 0;
     }
@@ -123,6 +131,7 @@ int RedisClient::subscribeAndReceive(std::vector<std::string> channels, TextSink
     redisShedReadBuffer(readConn.get());  // before the text is copied into the queue
     if (!isPong(delivery.get())) queueControlTexts(delivery.get(), sink);
   }
+  gSubscriptionHeld.store(false);
   readConn.reset();
   return 0;
 }
@@ -155,11 +164,11 @@ void* subscriberThread(void* arg) {
       ZqSleep(kResubscribePauseMs);  // a planned stop: nothing is subscribed again
       continue;
     }
-    const auto began = std::chrono::steady_clock::now();
+    const int64_t began = steadyMs();
     const int status = redisOpt.subscribeAndReceive(channel, sink);
-    const auto held = std::chrono::steady_clock::now() - began;
+    const int64_t held = steadyMs() - began;
     if (status == 0 && SubscribeAlways.load() != 0 &&
-        held >= std::chrono::milliseconds(kQuickResubscribeHeldMs)) {
+        held >= kQuickResubscribeHeldMs) {
       continue;
     }
     ZqSleep(kResubscribePauseMs);

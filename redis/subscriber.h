@@ -48,6 +48,10 @@ class TextSink {
   virtual bool stopped() = 0;
 };
 
+// True from the confirmation of a subscription until it is lost or left: the texts
+// published meanwhile reach the sink. Any thread.
+bool subscriptionHeld();
+
 // What the subscriber thread is started with; it must outlive the thread.
 struct SubscriberStart {
   TextSink* sink;
