@@ -35,6 +35,7 @@
 
 #include "config/tarvex_options.h"
 #include "delivery/curl_handles.h"
+#include "delivery/curl_tls.h"
 #include "delivery/document_poster.h"
 #include "delivery/http_outcome.h"
 
@@ -54,9 +55,7 @@ class HttpDelivery : public DocumentPoster {
   // libcurl's reason, one line, with the private key path masked.
   std::string reasonText(const char* errorBuffer, int code) const;
 
-  const std::string caFile_;
-  const std::string clientCertFile_;
-  const std::string clientKeyFile_;
+  const TlsFiles tls_;
   const std::vector<std::string> extraHeaders_;
   const bool keepAlive_;
   const bool cutLongReplies_;  // durable delivery: a long reply is cut, not a failure

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "delivery/curl_handles.h"
+#include "delivery/curl_tls.h"
 #include "redis/redis_client.h"
 #include "redis/redis_handles.h"
 #include "redis/sentinel_reply.h"
@@ -136,13 +137,7 @@ ProbeResult probeReceiver(const std::string& url, const ProbeTls& tls) {
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_PROXY, "");
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
-  if (https) {
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!tls.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, tls.caFile.c_str());
-    if (!tls.certFile.empty()) curl_easy_setopt(h, CURLOPT_SSLCERT, tls.certFile.c_str());
-    if (!tls.keyFile.empty()) curl_easy_setopt(h, CURLOPT_SSLKEY, tls.keyFile.c_str());
-  }
+  if (https) setCurlTls(h, tls);  // what the delivery trusts, no more
   const Stopwatch watch;
   const CURLcode rc = curl_easy_perform(h);
   if (rc != CURLE_OK) {
