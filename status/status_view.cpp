@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "convert/json_text.h"
 #include "platform/clock.h"
 
 namespace {
@@ -56,16 +57,6 @@ const char* roleName(int32_t role) {
     case ServiceRole::kStarting: break;
   }
   return "starting";
-}
-
-std::string jsonText(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) continue;
-    out += c;
-  }
-  return out + "\"";
 }
 
 std::string lastPostText(int64_t nowWallSeconds) {
@@ -239,7 +230,7 @@ HealthAnswer healthAnswer(int64_t nowSteadyMs, int64_t nowWallSeconds) {
   answer.httpStatus = reason.empty() ? 200 : 503;
   answer.json = std::string("{\"status\":\"") + (reason.empty() ? "ok" : "failing") +
                 "\",\"role\":\"" + roleName(role) + "\"";
-  if (!reason.empty()) answer.json += ",\"reason\":" + jsonText(reason);
+  if (!reason.empty()) answer.json += ",\"reason\":" + jsonString(reason);
   answer.json += "}\n";
   return answer;
 }
