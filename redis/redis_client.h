@@ -36,6 +36,7 @@
 
 #include "config/redis_settings.h"
 #include "config/tarvex_options.h"
+#include "redis/redis_connect.h"
 #include "redis/redis_handles.h"
 
 // Host and port of an address being tried or read.
@@ -49,12 +50,6 @@ struct RedisAddress {
 // Buffer size of host names in the arbitration hash, with the NUL.
 constexpr std::size_t kUseFlagHostSize = 128;
 
-// Dead-peer detection on every Redis connection.
-constexpr int kKeepAliveIdleSec = 10;       // idle time before the first probe
-constexpr int kKeepAliveIntervalSec = 5;    // between unanswered probes
-constexpr int kKeepAliveProbes = 3;         // unanswered probes that end the connection
-constexpr int kTcpUserTimeoutMs = 30000;    // unacknowledged data that ends it
-constexpr int kDeadPeerSeconds = 40;        // the bound these give, with margin
 // TCP connect bound when rdsset.ini sets no command time-out.
 constexpr int kConnectTimeoutMs = 10000;
 
