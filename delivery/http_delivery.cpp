@@ -245,6 +245,7 @@ int HttpDelivery::post(const std::string& url, const std::string& headers,
       break;
     case HttpOutcomeKind::kTlsFailed:
       std::fprintf(stderr, "tarvex: TLS with the receiver failed: %s\n", result.error.c_str());
+      result.reasonPrinted = true;
       break;
     case HttpOutcomeKind::kTimeout:
     case HttpOutcomeKind::kNoReply:

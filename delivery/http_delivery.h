@@ -11,8 +11,8 @@
 //
 // `reply` is written by the rules of httpPost (http_post.h): nothing is sent when it
 // is not empty on entry. A certificate or handshake failure leaves it empty and
-// prints one stderr line with libcurl's reason; the private key path never appears
-// there nor in `outcome`. `outcome`, when given, is always overwritten with how the
+// prints one stderr line with libcurl's reason (outcome.reasonPrinted says so); the
+// private key path never appears there nor in `outcome`. `outcome`, when given, is always overwritten with how the
 // exchange ended. Always returns 1.
 //
 // KeepAlive=0: every post on a new libcurl handle and a new connection, closed after
