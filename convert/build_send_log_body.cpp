@@ -10,7 +10,7 @@
 #include "convert/message_scanner.h"
 #include "convert/platform_log_info.h"
 #include "convert/record_fields.h"
-#include "convert/utf8_to_gbk.h"
+#include "convert/gbk_codec.h"
 #include "telemetry/metrics.h"
 
 namespace {
@@ -84,9 +84,9 @@ class RecordWriter : public MessageScanner::RecordSink {
     std::string& chardesc = member[MessageScanner::kChardesc];
     if (lines_ != nullptr && lines_->wanted()) {
       if (deferLines_) {
-        logLines_.push_back(toGbk_.convert(chardesc));
+        logLines_.push_back(gbk_.toGbk(chardesc));
       } else {
-        lines_->write(toGbk_.convert(chardesc));
+        lines_->write(gbk_.toGbk(chardesc));
       }
     }
 
@@ -148,7 +148,7 @@ class RecordWriter : public MessageScanner::RecordSink {
   const SyncConfig& config_;
   std::string& document_;
   RunLogLines* const lines_;  // null: no run-log lines are made
-  Utf8ToGbk toGbk_;
+  GbkCodec gbk_;  // the run-log copy of descriptions
   PLATFORMLOGINFO sendLogData_;
   bool deferLines_ = true;  // run-log lines wait for commit()
   uint64_t records_ = 0;    // records committed to the document

@@ -5,8 +5,9 @@
 // member per field, named like the field (operator_ as "operator"), every member
 // present, members in ascending byte order of their names, no white space. The
 // bytes of each text are kept as they are (non-ASCII and non-UTF-8 bytes too);
-// only quote, backslash and control characters are escaped, as JsonCpp's
-// StreamWriter does with emitUTF8 set, so the text equals that writer's output.
+// only quote, backslash and control characters are escaped (appendJsonString,
+// json_text.h), as JsonCpp's StreamWriter does with emitUTF8 set, so the text
+// equals that writer's output.
 //
 // Why the document has its own writer, measured: JsonCpp 1.9.5's FastWriter
 // escapes every non-ASCII byte as \uXXXX, which corrupts the GBK texts of the

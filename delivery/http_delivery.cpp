@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "config/timing.h"
+#include "delivery/curl_tls.h"
 #include "delivery/http_post.h"
 
 namespace {
@@ -123,9 +124,7 @@ HttpOutcomeKind outcomeKind(CURLcode rc) {
 }  // namespace
 
 HttpDelivery::HttpDelivery(const TarvexOptions& options)
-    : caFile_(options.caFile),
-      clientCertFile_(options.clientCertFile),
-      clientKeyFile_(options.clientKeyFile),
+    : tls_(tlsFilesOf(options)),
       extraHeaders_(options.extraHeaders),
       keepAlive_(options.keepAlive != 0),
       cutLongReplies_(options.durable == 1) {}
@@ -143,10 +142,11 @@ CURL* HttpDelivery::handleForPost(CurlEasyPtr* fresh) {
 std::string HttpDelivery::reasonText(const char* errorBuffer, int code) const {
   std::string text =
       errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(static_cast<CURLcode>(code));
-  if (!clientKeyFile_.empty()) {
-    for (std::size_t at = text.find(clientKeyFile_); at != std::string::npos;
-         at = text.find(clientKeyFile_, at + std::strlen(kKeyPathMask))) {
-      text.replace(at, clientKeyFile_.size(), kKeyPathMask);
+  const std::string& key = tls_.keyFile;
+  if (!key.empty()) {
+    for (std::size_t at = text.find(key); at != std::string::npos;
+         at = text.find(key, at + std::strlen(kKeyPathMask))) {
+      text.replace(at, key.size(), kKeyPathMask);
     }
   }
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -206,21 +206,7 @@ int HttpDelivery::post(const std::string& url, const std::string& headers,
   if (!keepAlive_) curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
 
   // TLS: always verified, whatever the options file says.
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!caFile_.empty()) {
-    // Only the given CAs: the system store's directory is not searched either.
-    curl_easy_setopt(h, CURLOPT_CAINFO, caFile_.c_str());
-    curl_easy_setopt(h, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-  }
-  if (!clientCertFile_.empty()) {
-    curl_easy_setopt(h, CURLOPT_SSLCERT, clientCertFile_.c_str());
-    curl_easy_setopt(h, CURLOPT_SSLCERTTYPE, "PEM");
-  }
-  if (!clientKeyFile_.empty()) {
-    curl_easy_setopt(h, CURLOPT_SSLKEY, clientKeyFile_.c_str());
-    curl_easy_setopt(h, CURLOPT_SSLKEYTYPE, "PEM");
-  }
+  setCurlTls(h, tls_);
 
   if (body.empty()) {
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -260,6 +246,7 @@ int HttpDelivery::post(const std::string& url, const std::string& headers,
       break;
     case HttpOutcomeKind::kTlsFailed:
       std::fprintf(stderr, "tarvex: TLS with the receiver failed: %s\n", result.error.c_str());
+      result.reasonPrinted = true;
       break;
     case HttpOutcomeKind::kTimeout:
     case HttpOutcomeKind::kNoReply:

@@ -11,8 +11,8 @@
 //
 // `reply` is written by the rules of httpPost (http_post.h): nothing is sent when it
 // is not empty on entry. A certificate or handshake failure leaves it empty and
-// prints one stderr line with libcurl's reason; the private key path never appears
-// there nor in `outcome`. `outcome`, when given, is always overwritten with how the
+// prints one stderr line with libcurl's reason (outcome.reasonPrinted says so); the
+// private key path never appears there nor in `outcome`. `outcome`, when given, is always overwritten with how the
 // exchange ended. Always returns 1.
 //
 // KeepAlive=0: every post on a new libcurl handle and a new connection, closed after
@@ -36,6 +36,7 @@
 #include "config/tarvex_options.h"
 #include "config/timing.h"
 #include "delivery/curl_handles.h"
+#include "delivery/curl_tls.h"
 #include "delivery/document_poster.h"
 #include "delivery/http_outcome.h"
 
@@ -55,9 +56,7 @@ class HttpDelivery : public DocumentPoster {
   // libcurl's reason, one line, with the private key path masked.
   std::string reasonText(const char* errorBuffer, int code) const;
 
-  const std::string caFile_;
-  const std::string clientCertFile_;
-  const std::string clientKeyFile_;
+  const TlsFiles tls_;
   const std::vector<std::string> extraHeaders_;
   const bool keepAlive_;
   const bool cutLongReplies_;  // durable delivery: a long reply is cut, not a failure

@@ -20,6 +20,7 @@ struct HttpOutcome {
   std::string error;  // libcurl's error text when not kReply; never holds secrets
   bool sendIncomplete = false;  // kTimeout before the whole request body was sent
   bool replyCut = false;        // kReply whose body was longer than the delivery keeps
+  bool reasonPrinted = false;   // the delivery already wrote `error` to stderr
 };
 
 #endif  // TARVEX_DELIVERY_HTTP_OUTCOME_H_

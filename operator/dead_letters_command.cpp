@@ -1,6 +1,5 @@
 #include "operator/dead_letters_command.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -145,10 +144,8 @@ int redriveOne(RedisClient& client, const std::string& id, const std::string& ma
 }  // namespace
 
 int runDeadLetters(std::FILE* out, int argc, char** argv) {
-  long n = kDeadLettersShown;
-  if (argc > 3 ||
-      (argc == 3 && ((n = std::strtol(argv[2], nullptr, 10)) <= 0 || n > kDeadLettersMostShown ||
-                     std::strspn(argv[2], "0123456789") != std::strlen(argv[2])))) {
+  int32_t n = kDeadLettersShown;
+  if (argc > 3 || (argc == 3 && !decimalInRange(argv[2], 1, kDeadLettersMostShown, &n))) {
     std::fputs("usage: tarvex --deadletters [N]   (N from 1 to 100000, default 20)\n", stderr);
     return 1;
   }

@@ -1,12 +1,13 @@
 // Texts of logsynset.ini (GBK) as the UTF-8 the operator check prints. ASCII comes
-// back unchanged; any other text is converted and marked " (GBK)", each byte
-// sequence GBK does not define shown as "?". Not thread-safe; one object per use.
+// back unchanged; any other text is converted (GbkCodec::toUtf8, each byte sequence
+// GBK does not define shown as "?") and marked " (GBK)". Not thread-safe; one object
+// per use.
 #ifndef TARVEX_STATUS_GBK_DISPLAY_H_
 #define TARVEX_STATUS_GBK_DISPLAY_H_
 
 #include <string>
 
-#include "convert/utf8_to_gbk.h"
+#include "convert/gbk_codec.h"
 
 class GbkDisplay {
  public:
@@ -15,8 +16,7 @@ class GbkDisplay {
   std::string quoted(const std::string& gbk);
 
  private:
-  IconvPtr cd_;          // GBK -> UTF-8; null until opened or when unavailable
-  bool opened_ = false;
+  GbkCodec codec_;
 };
 
 #endif  // TARVEX_STATUS_GBK_DISPLAY_H_

@@ -8,7 +8,9 @@
 
 #include "config/timing.h"
 #include "delivery/curl_handles.h"
+#include "delivery/curl_tls.h"
 #include "redis/redis_client.h"
+#include "redis/redis_connect.h"
 #include "redis/redis_handles.h"
 #include "redis/sentinel_reply.h"
 #include "redis/server_version.h"
@@ -60,26 +62,21 @@ ProbeResult probeRedis(const std::string& address, const std::string& user,
   struct timeval tv;
   tv.tv_sec = kProbeTimeoutMs / 1000;
   tv.tv_usec = (kProbeTimeoutMs % 1000) * 1000;
-  RedisContextPtr c(redisConnectWithTimeout(addr.host, addr.port, tv));
-  if (c == nullptr || c->err != 0) {
-    result.detail = c == nullptr ? "cannot connect" : std::string("cannot connect: ") + c->errstr;
-    return result;
-  }
-  redisSetTimeout(c.get(), tv);
-  if (!password.empty()) {
-    std::vector<std::string> auth = {"AUTH"};
-    if (!user.empty()) auth.push_back(user);
-    auth.push_back(password);
-    RedisReplyPtr r = command(c.get(), auth);
-    if (r == nullptr) {
-      result.detail = std::string("no answer to AUTH: ") + c->errstr;
+  RedisConnection made = redisConnectAndAuth(addr.host, addr.port, tv, &tv, user, password);
+  switch (made.state) {
+    case RedisLogin::kReady:
+      break;
+    case RedisLogin::kNotConnected:
+      result.detail = made.conn == nullptr ? "cannot connect" : "cannot connect: " + made.reason;
       return result;
-    }
-    if (r->type == REDIS_REPLY_ERROR) {
-      result.detail = "AUTH refused: " + replyText(r.get());
+    case RedisLogin::kAuthRefused:
+      result.detail = "AUTH refused: " + made.reason;
       return result;
-    }
+    case RedisLogin::kAuthUnanswered:
+      result.detail = "no answer to AUTH: " + made.reason;
+      return result;
   }
+  const RedisContextPtr& c = made.conn;
   RedisReplyPtr pong = command(c.get(), {"PING"});
   if (pong == nullptr) {
     result.detail = std::string("no answer to PING: ") + c->errstr;
@@ -137,13 +134,7 @@ ProbeResult probeReceiver(const std::string& url, const ProbeTls& tls) {
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_PROXY, "");
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
-  if (https) {
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!tls.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, tls.caFile.c_str());
-    if (!tls.certFile.empty()) curl_easy_setopt(h, CURLOPT_SSLCERT, tls.certFile.c_str());
-    if (!tls.keyFile.empty()) curl_easy_setopt(h, CURLOPT_SSLKEY, tls.keyFile.c_str());
-  }
+  if (https) setCurlTls(h, tls);  // what the delivery trusts, no more
   const Stopwatch watch;
   const CURLcode rc = curl_easy_perform(h);
   if (rc != CURLE_OK) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/timing.h"
+#include "delivery/curl_tls.h"
 
 
 struct ProbeResult {
@@ -26,15 +27,12 @@ struct ProbeResult {
 ProbeResult probeRedis(const std::string& address, const std::string& user,
                        const std::string& password, bool sentinel, bool askVersion = false);
 
-// TLS settings of an https try.
-struct ProbeTls {
-  std::string caFile;
-  std::string certFile;
-  std::string keyFile;
-};
+// TLS settings of an https try: the delivery's own (delivery/curl_tls.h).
+using ProbeTls = TlsFiles;
 
-// A TCP connect to the URL's host and port, or for https a TLS handshake that
-// verifies the peer and its name with `tls`.
+// A TCP connect to the URL's host and port, or for https a TLS handshake set up
+// exactly as the delivery's posts are (setCurlTls), so it passes only a receiver
+// the delivery would reach.
 ProbeResult probeReceiver(const std::string& url, const ProbeTls& tls);
 
 #endif  // TARVEX_STATUS_REACH_PROBE_H_

@@ -20,3 +20,15 @@ int32_t decimalInt32(std::string_view text) {
   return value > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                       : static_cast<int32_t>(value);
 }
+
+bool decimalInRange(std::string_view text, int32_t min, int32_t max, int32_t* value) {
+  if (text.empty()) return false;
+  int64_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    if (n <= max) n = n * 10 + (c - '0');  // past max it only has to stay past it
+  }
+  if (n < min || n > max) return false;
+  *value = static_cast<int32_t>(n);
+  return true;
+}

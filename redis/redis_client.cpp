@@ -1,10 +1,6 @@
 #include "redis/redis_client.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/types.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +9,7 @@
 
 #include "config/timing.h"
 #include "platform/decimal.h"
+#include "redis/redis_connect.h"
 #include "telemetry/metrics.h"
 
 namespace {
@@ -27,45 +24,6 @@ bool wholeMsTimeout(int32_t sec, int32_t usec, struct timeval* tv) {
   tv->tv_sec = static_cast<time_t>(ms / kMsPerSecond);
   tv->tv_usec = static_cast<suseconds_t>((ms % kMsPerSecond) * kUsPerMs);
   return true;
-}
-
-// Turns on keep-alive probes and the user time-out on a connected socket. A
-// failure leaves the connection as it is: it still works, only without the bound.
-void setDeadPeerDetection(int fd) {
-  const int on = 1;
-  const int idle = kKeepAliveIdleSec;
-  const int interval = kKeepAliveIntervalSec;
-  const int probes = kKeepAliveProbes;
-  const unsigned int userTimeout = kTcpUserTimeoutMs;
-  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes));
-  setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof(userTimeout));
-}
-
-// Sends AUTH [user] password when a password is set. False when Redis refused it or
-// did not answer; one stderr line then names the address and Redis's reason.
-bool authenticate(redisContext* c, const std::string& user, const std::string& password,
-                  const RedisAddress& addr) {
-  if (password.empty()) return true;
-  const char* argv[3] = {"AUTH", nullptr, nullptr};
-  std::size_t argvlen[3] = {4, 0, 0};
-  int argc = 1;
-  if (!user.empty()) {
-    argv[argc] = user.data();
-    argvlen[argc++] = user.size();
-  }
-  argv[argc] = password.data();
-  argvlen[argc++] = password.size();
-  RedisReplyPtr reply(static_cast<redisReply*>(redisCommandArgv(c, argc, argv, argvlen)));
-  if (reply != nullptr && reply->type != REDIS_REPLY_ERROR) return true;
-  std::string reason = reply != nullptr ? std::string(reply->str, reply->len)
-                                        : std::string(c->errstr[0] != '\0' ? c->errstr
-                                                                           : "no reply");
-  std::fprintf(stderr, "redis %s:%d refused AUTH%s: %s\n", addr.host, static_cast<int>(addr.port),
-               user.empty() ? "" : (" for user " + user).c_str(), reason.c_str());
-  return false;
 }
 
 // Sends one command on `conn` with each argument as given (blanks and percent
@@ -167,17 +125,22 @@ RedisContextPtr RedisClient::connectTo(const RedisAddress& addr, RedisPeer peer)
     tv.tv_sec = kConnectTimeoutMs / kMsPerSecond;
     tv.tv_usec = static_cast<suseconds_t>((kConnectTimeoutMs % kMsPerSecond) * kUsPerMs);
   }
-  RedisContextPtr c(redisConnectWithTimeout(addr.host, addr.port, tv));
-  if (!redisUsable(c)) return c;
-  if (commandLimit) redisSetTimeout(c.get(), tv);
-  setDeadPeerDetection(c->fd);
-  // TLS to Redis would be set up here, before AUTH; this hiredis has no TLS.
   const bool sentinel = peer == RedisPeer::kSentinel;
-  if (!authenticate(c.get(), sentinel ? options.sentinelUser : options.redisUser,
-                    sentinel ? options.sentinelPassword : options.redisPassword, addr)) {
+  const std::string& user = sentinel ? options.sentinelUser : options.redisUser;
+  RedisConnection made = redisConnectAndAuth(addr.host, addr.port, tv, commandLimit ? &tv : nullptr,
+                                             user, sentinel ? options.sentinelPassword
+                                                            : options.redisPassword);
+  if (made.state == RedisLogin::kAuthRefused || made.state == RedisLogin::kAuthUnanswered) {
+    // The address counts as not answering; the line names it and Redis's reason.
+    const std::string reason = made.state == RedisLogin::kAuthRefused || !made.reason.empty()
+                                   ? made.reason
+                                   : std::string("no reply");
+    std::fprintf(stderr, "redis %s:%d refused AUTH%s: %s\n", addr.host,
+                 static_cast<int>(addr.port), user.empty() ? "" : (" for user " + user).c_str(),
+                 reason.c_str());
     return nullptr;
   }
-  return c;
+  return std::move(made.conn);
 }
 
 int RedisClient::connect(int which) {

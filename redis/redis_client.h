@@ -37,11 +37,12 @@
 #include "config/redis_settings.h"
 #include "config/tarvex_options.h"
 #include "config/timing.h"
+#include "redis/redis_connect.h"
 #include "redis/redis_handles.h"
 
-// Host and port of an address being tried or read.
 class TextSink;  // redis/subscriber.h
 
+// Host and port of an address being tried or read.
 struct RedisAddress {
   char host[kMaxRedisHost + 1];  // NUL-terminated, at most 51 characters
   int32_t port;

@@ -1,8 +1,9 @@
 #include "redis/server_version.h"
 
 #include <cctype>
-#include <cstdlib>
+#include <string_view>
 
+#include "platform/decimal.h"
 #include "redis/redis_client.h"
 
 namespace {
@@ -14,7 +15,7 @@ bool readNumber(const std::string& text, std::size_t* pos, long* value) {
   const std::size_t begin = *pos;
   while (*pos < text.size() && std::isdigit(static_cast<unsigned char>(text[*pos])) != 0) ++*pos;
   if (*pos == begin || *pos - begin > 9) return false;
-  *value = std::strtol(text.substr(begin, *pos - begin).c_str(), nullptr, 10);
+  *value = decimalInt32(std::string_view(text).substr(begin, *pos - begin));
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include "config/timing.h"
 #include "status/status.h"
 #include "platform/clock.h"
+#include "platform/decimal.h"
 #include "status/status_endpoint.h"
 #include "status/status_view.h"
 #include "telemetry/metrics.h"
@@ -20,7 +21,9 @@ ServiceNotifier::ServiceNotifier() {
   paceMs_ = kMaxPingPaceMs;
   const char* usec = std::getenv("WATCHDOG_USEC");
   if (usec != nullptr) {
-    const long long value = std::strtoll(usec, nullptr, 10);
+    // Read as 32 bits: every value the clamp below can tell apart fits.
+    static_assert(kMaxPingPaceMs * 4000 <= INT32_MAX, "WATCHDOG_USEC read as 32 bits");
+    const int64_t value = decimalInt32(usec);
     if (value > 0) paceMs_ = value / 4000;
     if (paceMs_ < kMinPingPaceMs) paceMs_ = kMinPingPaceMs;
     if (paceMs_ > kMaxPingPaceMs) paceMs_ = kMaxPingPaceMs;

@@ -7,17 +7,18 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "config/timing.h"
 #include "platform/clock.h"
+#include "platform/decimal.h"
 #include "status/status_view.h"
 
 namespace {
 
 constexpr const char* kTextFormat = "text/plain; version=0.0.4; charset=utf-8";
 constexpr const char* kJsonFormat = "application/json";
+constexpr int32_t kMaxPort = 65535;
 
 enum MHD_Result reply(MHD_Connection* connection, unsigned status, const std::string& body,
                       const char* contentType) {
@@ -58,12 +59,11 @@ bool splitListenAddress(const std::string& listen, std::string* host, int* port)
   std::string h = listen.substr(0, colon);
   if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
   const std::string p = listen.substr(colon + 1);
-  if (h.empty() || p.empty() || p.size() > 5 || p[0] == '0') return false;
-  for (const char c : p) {
-    if (c < '0' || c > '9') return false;
+  int32_t value = 0;
+  // Digits only, without a leading zero.
+  if (h.empty() || p.empty() || p[0] == '0' || !decimalInRange(p, 1, kMaxPort, &value)) {
+    return false;
   }
-  const int value = std::atoi(p.c_str());
-  if (value < 1 || value > 65535) return false;
   *host = h;
   *port = value;
   return true;

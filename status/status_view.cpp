@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/timing.h"
+#include "convert/json_text.h"
 #include "platform/clock.h"
 
 namespace {
@@ -57,16 +58,6 @@ const char* roleName(int32_t role) {
     case ServiceRole::kStarting: break;
   }
   return "starting";
-}
-
-std::string jsonText(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) continue;
-    out += c;
-  }
-  return out + "\"";
 }
 
 std::string lastPostText(int64_t nowWallSeconds) {
@@ -240,7 +231,7 @@ HealthAnswer healthAnswer(int64_t nowSteadyMs, int64_t nowWallSeconds) {
   answer.httpStatus = reason.empty() ? 200 : 503;
   answer.json = std::string("{\"status\":\"") + (reason.empty() ? "ok" : "failing") +
                 "\",\"role\":\"" + roleName(role) + "\"";
-  if (!reason.empty()) answer.json += ",\"reason\":" + jsonText(reason);
+  if (!reason.empty()) answer.json += ",\"reason\":" + jsonString(reason);
   answer.json += "}\n";
   return answer;
 }

@@ -185,6 +185,7 @@ void metricsCountReply(const HttpOutcome& outcome) {
     gMetrics.lastSuccessTime.store(now, kRelaxed);
     return;
   }
+  if (outcome.reasonPrinted) return;  // one line per failure on stderr
   std::string text = "post to the receiver failed: ";
   if (outcome.kind == HttpOutcomeKind::kReply) {
     text += "status " + std::to_string(outcome.status);

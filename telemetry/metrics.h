@@ -108,7 +108,7 @@ std::vector<GapRecord> metricsRecentGaps(int64_t sinceWall);
 void metricsPostStarted();                // a document is about to be posted
 // The outcome of the post begun by the latest metricsPostStarted: its kind, its
 // latency, the last-post fields; a failure gives a rate-limited stderr line with
-// outcome.error.
+// outcome.error, unless the delivery printed its reason already (reasonPrinted).
 void metricsCountReply(const HttpOutcome& outcome);
 // A standby's read of the owner hash (result as RedisClient::readUseFlag).
 void metricsOwnerHashRead(int result, const char* host, int32_t heartbeat);

@@ -20,6 +20,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/redis_server_process.h"
 #include "tests/support/tarvex_instance.h"
+#include "tests/support/test_certs.h"
 #include "tests/support/test_env.h"
 #include "tests/support/worked_example.h"
 
@@ -297,6 +298,36 @@ TEST_F(StatusEndpointTest, SubscriptionGapIsCountedAndReported) {
   EXPECT_NE(out.find(" (1."), std::string::npos) << out;
   EXPECT_NE(out.find(" s, subscription lost): messages published then were not received by "
                      "this copy\n"), std::string::npos) << out;
+  service_.kill();
+}
+
+TEST_F(StatusEndpointTest, RefusedReceiverCertificateIsReportedOnceOnStderr) {
+  TestCerts certs(root_.path() + "/tls");
+  ASSERT_TRUE(certs.ok()) << certs.error();
+  HttpTestServer tls;
+  ASSERT_TRUE(tls.startTls({certs.file("server.pem"), certs.file("server.key"), ""}));
+  root_.writeCfg("logsynset.ini", "[tovraurl]\nurl=" + tls.url("/api/log") +
+                                      "\n[synLogFlag]\nFlag=1\n" + kWorkedExampleDictionaries);
+  root_.writeCfg("tarvex.ini", "[Http]\nCaFile=" + certs.file("wrongca.pem") +
+                                   "\n[Status]\nStatusListen=127.0.0.1:" +
+                                   std::to_string(statusPort_) + "\n");
+  ASSERT_TRUE(service_.start({"-self"}));
+  std::string body;
+  ASSERT_TRUE(waitHealth(200, &body)) << body << diagnostics();
+  publish(kWorkedExampleMessage);  // refused certificate
+  ASSERT_TRUE(waitMetric("tarvex_replies_total{kind=\"connect_failed\"}", 1)) << diagnostics();
+  // A second post starts only when the first one's reporting is over.
+  tls.stop();
+  publish(kWorkedExampleMessage);  // refused connection
+  ASSERT_TRUE(waitMetric("tarvex_documents_posted_total", 2)) << diagnostics();
+
+  const std::string out = service_.output();
+  const std::string reason = "SSL certificate problem: unable to get local issuer certificate";
+  const std::size_t first = out.find(reason);
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_EQ(out.find(reason, first + 1), std::string::npos) << out;
+  EXPECT_NE(out.find("tarvex: TLS with the receiver failed: " + reason + "\n"), std::string::npos)
+      << out;
   service_.kill();
 }
 
