@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "queue/pending_queue.h"
 #include "platform/zq_thread.h"
-#include "platform/zq_time.h"
+#include "redis/reply_fields.h"
 #include "durable/durable_keys.h"
 #include "redis/redis_handles.h"
 #include "redis/script_call.h"
@@ -17,50 +17,10 @@ namespace {
 
 constexpr int kMaxRetryShift = 20;  // 1 s << 20 is far above any cap
 
-bool isText(const redisReply* r) {
-  return r != nullptr && r->str != nullptr &&
-         (r->type == REDIS_REPLY_STRING || r->type == REDIS_REPLY_STATUS);
-}
-
-bool isArray(const redisReply* r) {
-  return r != nullptr && r->type == REDIS_REPLY_ARRAY && (r->elements == 0 || r->element != nullptr);
-}
-
-bool textIs(const redisReply* r, const char* word) {
-  return isText(r) && r->len == std::strlen(word) && std::memcmp(r->str, word, r->len) == 0;
-}
-
-// The value after `name` in a flat name/value array, or null.
-const redisReply* valueOf(const redisReply* flat, const char* name) {
-  if (!isArray(flat)) return nullptr;
-  for (std::size_t i = 0; i + 1 < flat->elements; i += 2) {
-    if (textIs(flat->element[i], name)) return flat->element[i + 1];
-  }
-  return nullptr;
-}
-
 bool integerOf(const redisReply* r, long long* out) {
   if (r == nullptr || r->type != REDIS_REPLY_INTEGER) return false;
   *out = r->integer;
   return true;
-}
-
-// Milliseconds part of a stream entry id "<ms>-<seq>"; 0 when it has none.
-int64_t idMillis(const redisReply* id) {
-  if (!isText(id)) return 0;
-  int64_t ms = 0;
-  for (std::size_t i = 0; i < id->len && id->str[i] >= '0' && id->str[i] <= '9'; ++i) {
-    ms = ms * 10 + (id->str[i] - '0');
-  }
-  return ms;
-}
-
-int64_t wallMillis() {
-  int32_t seconds = 0;
-  uint16_t millis = 0;
-  CZqTime t;
-  t.GetNow(&seconds, &millis);
-  return int64_t{seconds} * 1000 + millis;
 }
 
 }  // namespace
@@ -87,10 +47,10 @@ bool StreamQueue::claimStep(int64_t minIdleMs, bool* done, bool* claimed) {
   RedisReplyPtr r = redis_.exchange(
       2, {"XAUTOCLAIM", kCaptureStream, kForwarderGroup, consumer_, std::to_string(minIdleMs),
           claimCursor_, "COUNT", std::to_string(kMaxBatch), "JUSTID"});
-  if (!isArray(r.get()) || r->elements < 2 || !isText(r->element[0])) return false;
+  if (!replyIsArray(r.get()) || r->elements < 2 || !replyIsText(r->element[0])) return false;
   claimCursor_.assign(r->element[0]->str, r->element[0]->len);
   *done = claimCursor_ == "0-0";
-  *claimed = isArray(r->element[1]) && r->element[1]->elements > 0;
+  *claimed = replyIsArray(r->element[1]) && r->element[1]->elements > 0;
   return true;
 }
 
@@ -98,10 +58,10 @@ std::size_t StreamQueue::takeEntries(const redisReply* entries, std::vector<std:
   std::size_t gone = 0;  // entries whose text was trimmed away while pending
   for (std::size_t i = 0; i < entries->elements; ++i) {
     const redisReply* e = entries->element[i];
-    if (!isArray(e) || e->elements < 1 || !isText(e->element[0])) continue;
+    if (!replyIsArray(e) || e->elements < 1 || !replyIsText(e->element[0])) continue;
     std::string id(e->element[0]->str, e->element[0]->len);
-    const redisReply* text = e->elements >= 2 ? valueOf(e->element[1], "text") : nullptr;
-    if (!isText(text)) {
+    const redisReply* text = e->elements >= 2 ? replyField(e->element[1], "text") : nullptr;
+    if (!replyIsText(text)) {
       unacked_.push_back(std::move(id));
       ++gone;
       continue;
@@ -129,7 +89,7 @@ std::size_t StreamQueue::readScript(bool pending, std::size_t most, std::size_t 
       std::strstr(r->str, "NOGROUP") != nullptr) {
     groupReady_ = false;
   }
-  lastReadFailed_ = !isArray(r.get()) || r->elements < 2 || !isArray(r->element[1]);
+  lastReadFailed_ = !replyIsArray(r.get()) || r->elements < 2 || !replyIsArray(r->element[1]);
   if (lastReadFailed_) return 0;
   unacked_.erase(unacked_.begin(), unacked_.begin() + static_cast<std::ptrdiff_t>(acks));
   long long leftOver = 0;
@@ -150,8 +110,8 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
           std::to_string(kStreamBlockMs), "STREAMS", kCaptureStream, ">"});
   lastReadFailed_ = r == nullptr || r->type == REDIS_REPLY_ERROR;
   if (redisErrorStarts(r.get(), "NOGROUP")) groupReady_ = false;
-  if (!isArray(r.get()) || r->elements == 0 || !isArray(r->element[0]) ||
-      r->element[0]->elements < 2 || !isArray(r->element[0]->element[1])) {
+  if (!replyIsArray(r.get()) || r->elements == 0 || !replyIsArray(r->element[0]) ||
+      r->element[0]->elements < 2 || !replyIsArray(r->element[0]->element[1])) {
     return 0;  // nothing new within the wait (a nil reply), or no usable reply
   }
   const int64_t firstAtMs = steadyMs();
@@ -242,7 +202,7 @@ void StreamQueue::flush() { ack(); }
 bool StreamQueue::setAside(std::size_t, const std::string& text, long status,
                            const std::string& reply) {
   const std::string statusText = std::to_string(status);
-  const std::string time = std::to_string(wallMillis() / 1000);
+  const std::string time = std::to_string(wallSeconds());
   const std::size_t replyBytes = reply.size() < kDeadLetterReplyBytes ? reply.size()
                                                                       : kDeadLetterReplyBytes;
   const char* argv[] = {"XADD",   kDeadLetterStream, "MAXLEN", "~",
@@ -276,22 +236,22 @@ void StreamQueue::refreshStats() {
   RedisReplyPtr dead = redis_.exchange(2, {"XLEN", kDeadLetterStream});
   RedisReplyPtr summary = redis_.exchange(2, {"XPENDING", kCaptureStream, kForwarderGroup});
   long long length = 0, added = 0, pending = 0, read = 0, deadLetters = 0;
-  const bool haveStream = integerOf(valueOf(stream.get(), "length"), &length) &&
-                          integerOf(valueOf(stream.get(), "entries-added"), &added);
+  const bool haveStream = integerOf(replyField(stream.get(), "length"), &length) &&
+                          integerOf(replyField(stream.get(), "entries-added"), &added);
   bool haveRead = false;
-  if (isArray(groups.get())) {
+  if (replyIsArray(groups.get())) {
     for (std::size_t i = 0; i < groups->elements; ++i) {
       const redisReply* g = groups->element[i];
-      if (!textIs(valueOf(g, "name"), kForwarderGroup)) continue;
-      integerOf(valueOf(g, "pending"), &pending);
-      haveRead = integerOf(valueOf(g, "entries-read"), &read);
+      if (!replyTextIs(replyField(g, "name"), kForwarderGroup)) continue;
+      integerOf(replyField(g, "pending"), &pending);
+      haveRead = integerOf(replyField(g, "entries-read"), &read);
     }
   }
   integerOf(dead.get(), &deadLetters);
   metricsSetDurable(length, pending, deadLetters);
   // XPENDING's summary: count, smallest id, largest id, consumers.
   const int64_t oldestMs =
-      isArray(summary.get()) && summary->elements >= 2 ? idMillis(summary->element[1]) : 0;
+      replyIsArray(summary.get()) && summary->elements >= 2 ? streamIdMillis(replyText(summary->element[1])) : 0;
   metricsSetOldestPending(oldestMs);  // the entry's wall ms (its id), not its age
   // Both trimming and reading take entries from the front: of the entries trimmed
   // so far (added - length), those beyond what the group had read were never sent.

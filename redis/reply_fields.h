@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 inline bool replyIsText(const redisReply* r) {
   return r != nullptr && r->str != nullptr &&
@@ -24,6 +25,11 @@ inline bool replyIsArray(const redisReply* r) {
 // The reply's text, or `otherwise` when it is no text.
 inline std::string replyText(const redisReply* r, const std::string& otherwise = "") {
   return replyIsText(r) ? std::string(r->str, r->len) : otherwise;
+}
+
+// True when the reply is the text `word`, exactly.
+inline bool replyTextIs(const redisReply* r, const char* word) {
+  return replyIsText(r) && r->len == std::strlen(word) && std::memcmp(r->str, word, r->len) == 0;
 }
 
 // The reply as an integer (an integer reply, or a text of digits), or `otherwise`.
@@ -52,7 +58,7 @@ inline const redisReply* replyField(const redisReply* flat, const char* name) {
 }
 
 // Milliseconds part of a stream entry id "<ms>-<seq>"; 0 when it has none.
-inline int64_t streamIdMillis(const std::string& id) {
+inline int64_t streamIdMillis(std::string_view id) {
   int64_t ms = 0;
   for (std::size_t i = 0; i < id.size() && id[i] >= '0' && id[i] <= '9'; ++i) {
     ms = ms * 10 + (id[i] - '0');
