@@ -48,7 +48,9 @@ constexpr int kClaimEveryMs = 30000;       // entries held too long are claimed 
 // one more post could take is claimed: kPostBoundMs + RetryMaxSeconds + kPostBoundMs.
 constexpr int kPostBoundMs = 15000;
 constexpr int kBatchWindowMs = 100;  // a gathering batch closes this long after its first entry
-constexpr int kBatchPollMs = 10;     // the stream is looked at this often meanwhile
+// Meanwhile the stream is read when this copy's capture has put the texts that fill
+// the batch through, or this long after the last read when the capture lags.
+constexpr int kBatchPollMs = 50;
 constexpr int kCaptureIdleWaitMs = 200;  // capture: longest wait for new texts
 constexpr int kCaptureGatherMs = 5;      // capture: texts arriving this soon share a script call
 constexpr int kCaptureRetryMs = 1000;    // capture: pause after a failed capture

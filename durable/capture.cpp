@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/timing.h"
+#include "durable/capture_progress.h"
 #include "platform/clock.h"
 #include "queue/pending_queue.h"
 #include "platform/decimal.h"
@@ -65,6 +66,7 @@ void* captureThread(void* arg) {
     if (n > 0) {
       masterTakes = captureTexts(redisOpt, texts, maxLen);
       metricsCaptureTaken(masterTakes);
+      if (masterTakes) captureProgress().add(n);
       if (!masterTakes) pendingPutBack(&texts);
       textsInFlight.store(0);
       if (!masterTakes) ZqSleep(kCaptureRetryMs);

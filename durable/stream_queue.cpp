@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/timing.h"
+#include "durable/capture_progress.h"
 #include "platform/clock.h"
 #include "queue/pending_queue.h"
 #include "platform/zq_thread.h"
@@ -120,6 +121,9 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
   r.reset();
   // ... then gather as the in-memory loop does: the batch closes at kMaxBatch
   // entries, at kMaxBatchBytes, or kBatchWindowMs after its first entry arrived.
+  // The stream is read again once this copy's own capture has put through the
+  // texts that fill the batch, or kBatchPollMs after the last read when it lags.
+  uint64_t captured = captureProgress().total();
   for (;;) {
     std::size_t bytes = 0;
     for (const std::string& t : *batch) bytes += t.size();
@@ -127,7 +131,9 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
     if (entries >= kMaxBatch || bytes >= kMaxBatchBytes || left <= 0 || phase_ != Phase::kNew) {
       break;
     }
-    ZqSleep(static_cast<int>(std::min<int64_t>(left, kBatchPollMs)));
+    captureProgress().waitFor(captured + (kMaxBatch - entries),
+                              static_cast<int>(std::min<int64_t>(left, kBatchPollMs)));
+    captured = captureProgress().total();
     entries += readScript(false, kMaxBatch - entries, kMaxBatchBytes - bytes, batch);
     if (lastReadFailed_) {
       phase_ = Phase::kOwnPending;

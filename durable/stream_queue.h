@@ -14,7 +14,9 @@
 // got beyond that is read again from the pending entries). A backlog is taken as it
 // waits; when none is waiting, one XREADGROUP ... BLOCK kStreamBlockMs waits for the
 // next entry, and the batch then gathers, as the in-memory loop's does, until it
-// holds kMaxBatch entries or kBatchWindowMs have passed since that entry came.
+// holds kMaxBatch entries or kBatchWindowMs have passed since that entry came; it
+// reads the stream again when this copy's own capture has put through the texts
+// that fill it (CaptureProgress), or kBatchPollMs after the last read.
 // Entries whose text was trimmed away are acknowledged and counted as trimmed.
 //
 // settle() acknowledges texts of the batch: the acknowledgement goes with the next
