@@ -1,14 +1,11 @@
 #include "config/sync_config.h"
 
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 
+#include "config/ini_keys.h"
 #include "config/ini_reader.h"
 
 namespace {
-
-constexpr const char* kSyncFile = "logsynset.ini";
 
 // A dictionary text as stored: at most kMaxDictText characters.
 std::string dictText(const char* text) {
@@ -22,10 +19,10 @@ int32_t entryCount(IniReader& getIni, const char* section, const char* countKey)
   return count > kMaxDictEntries ? kMaxDictEntries : count;
 }
 
-std::string keyName(const char* prefix, int32_t index) {
-  char name[128];
-  std::snprintf(name, sizeof(name), "%s%d", prefix, static_cast<int>(index));
-  return name;
+// Entry `index` of the indexed key `prefix` in `section`, as a dictionary text.
+std::string entryText(IniReader& getIni, const char* section, const char* prefix,
+                      int32_t index) {
+  return dictText(getIni.readString(section, iniIndexedKey(prefix, index).c_str(), ""));
 }
 
 }  // namespace
@@ -37,37 +34,37 @@ SyncConfig::SyncConfig() : logFlag(0) {
 }
 
 int SyncConfig::load() {
+  using namespace ini;
   IniReader getIni(kSyncFile);
 
   std::memset(url, 0, sizeof(url));
-  std::strncpy(url, getIni.readString("tovraurl", "url", ""), kMaxUrl);
+  std::strncpy(url, getIni.readString(kUrlSection, kUrl, ""), kMaxUrl);
 
-  logFlag = iniInt32(getIni.readNumber("synLogFlag", "Flag", "0"));
+  logFlag = iniInt32(getIni.readNumber(kLogFlagSection, kLogFlag, "0"));
 
-  const int32_t appCount = entryCount(getIni, "appSysId", "appsysidnum");
+  const int32_t appCount = entryCount(getIni, kAppSysSection, kAppSysNum);
   for (int32_t i = 0; i < appCount; ++i) {
-    int32_t id = iniInt32(getIni.readNumber("appSysId", keyName("appsysid", i).c_str(), "0"));
-    appSystems[id] = dictText(getIni.readString("appSysId", keyName("appsysiddesc", i).c_str(), ""));
+    const int32_t id = iniInt32(
+        getIni.readNumber(kAppSysSection, iniIndexedKey(kAppSysId, i).c_str(), "0"));
+    appSystems[id] = entryText(getIni, kAppSysSection, kAppSysDesc, i);
   }
 
-  const int32_t stationCount = entryCount(getIni, "stationInfo", "stationnum");
+  const int32_t stationCount = entryCount(getIni, kStationSection, kStationNum);
   for (int32_t j = 0; j < stationCount; ++j) {
     STATIONLOGINFO info;
-    info.lineId = dictText(getIni.readString("stationInfo", keyName("stationlindid", j).c_str(), ""));
-    info.lineDesc = dictText(getIni.readString("stationInfo", keyName("stationlinddesc", j).c_str(), ""));
-    info.stationId = dictText(getIni.readString("stationInfo", keyName("stationid", j).c_str(), ""));
-    info.stationDesc = dictText(getIni.readString("stationInfo", keyName("stationdesc", j).c_str(), ""));
-    std::string code = dictText(getIni.readString("stationInfo", keyName("stationcode", j).c_str(), ""));
-    stations[code] = info;
+    info.lineId = entryText(getIni, kStationSection, kStationLineId, j);
+    info.lineDesc = entryText(getIni, kStationSection, kStationLineDesc, j);
+    info.stationId = entryText(getIni, kStationSection, kStationId, j);
+    info.stationDesc = entryText(getIni, kStationSection, kStationDesc, j);
+    stations[entryText(getIni, kStationSection, kStationCode, j)] = info;
   }
 
-  const int32_t eventCount = entryCount(getIni, "evevtType", "eventtypenum");
+  const int32_t eventCount = entryCount(getIni, kEventTypeSection, kEventTypeNum);
   for (int32_t k = 0; k < eventCount; ++k) {
     EVENTTYPEINFO info;
-    info.eventTypeId = dictText(getIni.readString("evevtType", keyName("eventtypeid", k).c_str(), ""));
-    info.eventTypeDesc = dictText(getIni.readString("evevtType", keyName("eventtypedesc", k).c_str(), ""));
-    std::string code = dictText(getIni.readString("evevtType", keyName("eventtypecode", k).c_str(), ""));
-    eventTypes[code] = info;
+    info.eventTypeId = entryText(getIni, kEventTypeSection, kEventTypeId, k);
+    info.eventTypeDesc = entryText(getIni, kEventTypeSection, kEventTypeDesc, k);
+    eventTypes[entryText(getIni, kEventTypeSection, kEventTypeCode, k)] = info;
   }
   return 1;
 }

@@ -16,8 +16,8 @@
 constexpr std::size_t kMaxUrl = 511;       // characters of the delivery URL
 constexpr std::size_t kMaxDictText = 127;  // characters of a dictionary text
 // Entries read into one dictionary, whatever its count key says: every entry costs
-// scans of the whole file, so a mistyped count such as 2147483647 would otherwise
-// keep the service from ever starting.
+// lookups and memory, so a mistyped count such as 2147483647 would otherwise keep
+// the service from ever starting.
 constexpr int32_t kMaxDictEntries = 10000;
 
 // One station of the dictionary; texts in the file's code page (GBK).
@@ -39,8 +39,9 @@ class SyncConfig {
   // Sets the start values and runs load().
   SyncConfig();
 
-  // Reads logsynset.ini into the fields. Always returns 1. Texts longer than the
-  // limits above are cut to the limit; counts above kMaxDictEntries read that many.
+  // Reads logsynset.ini (once, whatever the number of entries) into the fields.
+  // Always returns 1. Texts longer than the limits above are cut to the limit;
+  // counts above kMaxDictEntries read that many.
   int load();
 
   int32_t logFlag;  // run-log switch as loaded: non-zero means on (RunLog re-reads it)

@@ -5,16 +5,9 @@
 #include <cstdio>
 
 #include "config/config_path.h"
+#include "config/ini_keys.h"
 #include "config/ini_reader.h"
 #include "config/timing.h"
-
-namespace {
-
-std::string keyName(const char* prefix, int32_t index) {
-  return prefix + std::to_string(index);
-}
-
-}  // namespace
 
 bool headerLineAcceptable(const std::string& line) {
   return line.find_first_of("\r\n") == std::string::npos;
@@ -31,20 +24,21 @@ bool TarvexOptions::load() {
     return true;
   }
 
+  using namespace ini;
   IniReader getIni(kOptionsFile, kOptionsIniLimits);
-  redisUser = getIni.readString("RedisAuth", "RedisUser", "");
-  redisPassword = getIni.readString("RedisAuth", "RedisPassword", "");
-  sentinelUser = getIni.readString("RedisAuth", "SentinelUser", "");
-  sentinelPassword = getIni.readString("RedisAuth", "SentinelPassword", "");
+  redisUser = getIni.readString(kRedisAuthSection, kRedisUser, "");
+  redisPassword = getIni.readString(kRedisAuthSection, kRedisPassword, "");
+  sentinelUser = getIni.readString(kRedisAuthSection, kSentinelUser, "");
+  sentinelPassword = getIni.readString(kRedisAuthSection, kSentinelPassword, "");
 
-  caFile = getIni.readString("Http", "CaFile", "");
-  clientCertFile = getIni.readString("Http", "ClientCertFile", "");
-  clientKeyFile = getIni.readString("Http", "ClientKeyFile", "");
-  int32_t headerNum = iniInt32(getIni.readNumber("Http", "HeaderNum", "0"));
+  caFile = getIni.readString(kHttpSection, kCaFile, "");
+  clientCertFile = getIni.readString(kHttpSection, kClientCertFile, "");
+  clientKeyFile = getIni.readString(kHttpSection, kClientKeyFile, "");
+  int32_t headerNum = iniInt32(getIni.readNumber(kHttpSection, kHeaderNum, "0"));
   if (headerNum > kMaxExtraHeaders) headerNum = kMaxExtraHeaders;
   for (int32_t i = 0; i < headerNum; ++i) {
-    const std::string key = keyName("Header", i);
-    std::string line = getIni.readString("Http", key.c_str(), "");
+    const std::string key = iniIndexedKey(kHeader, i);
+    std::string line = getIni.readString(kHttpSection, key.c_str(), "");
     if (line.empty()) continue;
     // The reader ends a value at LF, so only a CR can arrive here; the check stays
     // whole in case the reader changes.
@@ -54,21 +48,21 @@ bool TarvexOptions::load() {
     }
     extraHeaders.push_back(std::move(line));
   }
-  keepAlive = iniInt32(getIni.readNumber("Http", "KeepAlive", "0"));
+  keepAlive = iniInt32(getIni.readNumber(kHttpSection, kKeepAlive, "0"));
 
-  durable = iniInt32(getIni.readNumber("Durable", "Durable", "0"));
-  streamMaxLen = static_cast<int64_t>(getIni.readNumber("Durable", "StreamMaxLen", "1000000"));
-  retryMaxSeconds = iniInt32(getIni.readNumber("Durable", "RetryMaxSeconds", "60"));
+  durable = iniInt32(getIni.readNumber(kDurableSection, kDurable, "0"));
+  streamMaxLen = static_cast<int64_t>(getIni.readNumber(kDurableSection, kStreamMaxLen, "1000000"));
+  retryMaxSeconds = iniInt32(getIni.readNumber(kDurableSection, kRetryMaxSeconds, "60"));
   deadLetterMaxLen =
-      static_cast<int64_t>(getIni.readNumber("Durable", "DeadLetterMaxLen", "100000"));
+      static_cast<int64_t>(getIni.readNumber(kDurableSection, kDeadLetterMaxLen, "100000"));
   if (streamMaxLen <= 0) streamMaxLen = 1000000;
   if (retryMaxSeconds <= 0) retryMaxSeconds = 60;
   if (deadLetterMaxLen <= 0) deadLetterMaxLen = 100000;
 
-  statusListen = getIni.readString("Status", "StatusListen", "");
+  statusListen = getIni.readString(kStatusSection, kStatusListen, "");
 
   stopHandoverSeconds = iniInt32(getIni.readNumber(
-      "Service", "StopHandoverSeconds", std::to_string(kDefaultStopHandoverSeconds).c_str()));
+      kServiceSection, kStopHandoverSeconds, std::to_string(kDefaultStopHandoverSeconds).c_str()));
   if (stopHandoverSeconds < 0) stopHandoverSeconds = kDefaultStopHandoverSeconds;
   return true;
 }

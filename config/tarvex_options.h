@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "config/ini_syntax.h"
+#include "config/ini_file.h"
+#include "config/ini_keys.h"
 #include "config/timing.h"
 
-constexpr const char* kOptionsFile = "tarvex.ini";
 constexpr std::size_t kOptionsMaxValue = 8191;  // bytes of a value kept
 // A line holds a key name, "=" and blanks besides its value: room for them.
 constexpr std::size_t kOptionsLineRoom = 1024;  // bytes

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "config/ini_keys.h"
 #include "config/ini_reader.h"
 #include "config/timing.h"
 #include "host/messages.h"
@@ -21,8 +22,8 @@ bool RunLog::runLogOn() {
   const int64_t sinceRead =
       static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(flagReadTime));
   if (sinceRead > kSwitchRereadSeconds) {
-    IniReader getIni("logsynset.ini");
-    logFlag = iniInt32(getIni.readNumber("synLogFlag", "Flag", "0"));
+    IniReader getIni(kSyncFile);  // read afresh: an edit takes effect here
+    logFlag = iniInt32(getIni.readNumber(ini::kLogFlagSection, ini::kLogFlag, "0"));
     flagReadTime = wallSeconds();
   }
   return logFlag != 0;

@@ -8,7 +8,9 @@
 //
 // Problems are errors (the settings cannot work as written) or warnings (they
 // work, but probably not as meant). Returns 0 when there is no error and every
-// try answered, else 1.
+// try answered, else 1. Its parts: check_report.h (the report), check_redis_file.h,
+// check_sync_file.h and check_options.h (one file each), check_key_lines.h (keys as
+// written), check_tries.h (the tries).
 #ifndef TARVEX_STATUS_CHECK_COMMAND_H_
 #define TARVEX_STATUS_CHECK_COMMAND_H_
 

@@ -268,6 +268,17 @@ TEST_F(CheckCommandTest, UnreadableOptionsOrOldRedisForDurableAreErrors) {
   EXPECT_EQ(check(), 0) << output_;
 }
 
+TEST_F(CheckCommandTest, KeepAliveShowsAsTheDeliveryUsesIt) {
+  // The delivery keeps its connection for any value other than 0 (of the low 32 bits).
+  const std::string auth = std::string("[RedisAuth]\nRedisPassword=") + kPassword + "\n";
+  root_.writeCfg("tarvex.ini", auth + "[Http]\nKeepAlive=2\n");
+  EXPECT_EQ(check(), 0) << output_;
+  EXPECT_TRUE(has("  keep-alive               on\n")) << output_;
+  root_.writeCfg("tarvex.ini", auth + "[Http]\nKeepAlive=0x100000000\n");
+  EXPECT_EQ(check(), 0) << output_;
+  EXPECT_TRUE(has("  keep-alive               off\n")) << output_;
+}
+
 TEST_F(CheckCommandTest, VersionAndHelpNeedNoConfiguration) {
   std::string out;
   EXPECT_EQ(runCommand({TARVEX_BINARY, "--version"}, 5000, &out), 0);

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "config/config_path.h"
+#include "config/redis_settings.h"
+#include "config/sync_config.h"
+#include "config/tarvex_options.h"
+#include "host/run_log.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -124,12 +129,76 @@ TEST_F(IniReaderTest, MissingFileGivesDefaultAndMessage) {
             "have   no   such   file \nhave   no   such   file \n");
 }
 
-TEST_F(IniReaderTest, EditedFileIsSeenByNextLookup) {
+TEST_F(IniReaderTest, EditedFileIsSeenByNextReader) {
   root_.writeCfg("live.ini", "[s]\nk=1\n");
   IniReader reader("live.ini");
   EXPECT_STREQ(reader.readString("s", "k", ""), "1");
   root_.writeCfg("live.ini", "[s]\nk=2\n");
-  EXPECT_STREQ(reader.readString("s", "k", ""), "2");
+  IniReader next("live.ini");
+  EXPECT_STREQ(next.readString("s", "k", ""), "2");
+}
+
+// Answers the reader has always given on the syntax's odd corners; the rows were
+// taken from the per-lookup scanner and must hold for any reader of these files.
+TEST_F(IniReaderTest, QuirkyFilesGiveTheAnswersTheServiceReliesOn) {
+  const std::string longLine(1100, 'x');
+  const struct {
+    std::string content;
+    const char* section;
+    const char* key;
+    std::string def;
+    IniLimits limits;
+    std::string expected;
+  } rows[] = {
+      {"[s]\na=1\n[t]\nk=late\n", "s", "k", "D", kIniClassicLimits, "late"},
+      {"[t]\nk=t\n[s]\nk=s\n", "t", "k", "D", kIniClassicLimits, "t"},
+      {"[t]\nk=t\n[s]\nk=s\n", "s", "k", "D", kIniClassicLimits, "s"},
+      {"[s]\n[t]\nk=1\n[s]\nk=2\n", "s", "k", "D", kIniClassicLimits, "1"},
+      {"[s]x\nk=v\n", "s", "k", "D", kIniClassicLimits, "v"},
+      {"[sx]\nk=v\n", "s", "k", "D", kIniClassicLimits, "D"},
+      {"[s\nk=v\n", "s", "k", "D", kIniClassicLimits, "D"},
+      {"[a]b]\nk=v\n", "a]b", "k", "D", kIniClassicLimits, "v"},
+      {"//[s]\nk=v\n", "s", "k", "D", kIniClassicLimits, "D"},
+      // An "=" beyond the line limit: the reader keeps a header that opens [s].
+      {"[s]" + longLine + "=y\nk=v\n", "s", "k", "D", kIniClassicLimits, "v"},
+      {"[s]\nk" + std::string(1100, ' ') + "=v\n", "s", "k", "D", kIniClassicLimits, "D"},
+      {"[s]\nk=" + longLine + "\n", "s", "k", "D", kIniClassicLimits, longLine.substr(0, 1021)},
+      {"[s]\nk=" + std::string(9000, 'v') + "\n", "s", "k", "D", kOptionsIniLimits,
+       std::string(8191, 'v')},
+      {"[s]\nother=1\n", "s", "k", longLine, kIniClassicLimits, longLine.substr(0, 1023)},
+      {"[s]\n=v\n", "s", "", "D", kIniClassicLimits, "D"},
+      {"[s]\n k \r= \r\n", "s", "k", "D", kIniClassicLimits, ""},
+      {"", "", "k", "D", kIniClassicLimits, "D"},
+  };
+  for (const auto& row : rows) {
+    root_.writeCfg("quirk.ini", row.content);
+    IniReader reader("quirk.ini", row.limits);
+    EXPECT_EQ(reader.readString(row.section, row.key, row.def.c_str()), row.expected)
+        << row.content.substr(0, 40);
+  }
+
+  // A missing file: one message on stdout per lookup, so per loader as many as it
+  // makes lookups with nothing to count entries from.
+  const struct {
+    const char* loader;
+    std::function<void()> load;
+    int messages;
+  } loaders[] = {
+      {"SyncConfig", [] { SyncConfig config; }, 5},
+      {"RedisSettings", [] { RedisSettings().loadSettings(); }, 4},
+      {"RunLog", [] { RunLog(1).runLogOn(); }, 1},
+      {"TarvexOptions", [] { TarvexOptions().load(); }, 0},
+  };
+  for (const auto& l : loaders) {
+    testing::internal::CaptureStdout();
+    l.load();
+    std::string out = testing::internal::GetCapturedStdout();
+    int messages = 0;
+    for (std::size_t at = 0; (at = out.find("have   no   such   file \n", at)) != out.npos; ++at) {
+      ++messages;
+    }
+    EXPECT_EQ(messages, l.messages) << l.loader << ": " << out;
+  }
 }
 
 class ConfigPathTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/ini_keys.h"
 #include "config/tarvex_options.h"
 #include "tests/support/test_env.h"
 
@@ -12,12 +13,12 @@ namespace {
 
 TEST(PackagedTarvexIni, DocumentsEveryKeyAndSetsNone) {
   const std::string text = readFile(std::string(TARVEX_SOURCE_DIR) + "/examples/cfg/tarvex.ini");
-  for (const char* key :
-       {"RedisUser", "RedisPassword", "SentinelUser", "SentinelPassword", "CaFile",
-        "ClientCertFile", "ClientKeyFile", "HeaderNum", "Header0", "KeepAlive", "Durable",
-        "StreamMaxLen", "RetryMaxSeconds", "DeadLetterMaxLen", "StatusListen",
-        "StopHandoverSeconds"}) {
-    EXPECT_NE(std::string::npos, text.find("\n# " + std::string(key) + "=")) << key;
+  const std::vector<KnownIniKey>* keys = knownIniKeys(kOptionsFile);
+  ASSERT_NE(nullptr, keys);
+  ASSERT_EQ(16u, keys->size());
+  for (const KnownIniKey& known : *keys) {
+    const std::string key = known.indexed ? iniIndexedKey(known.name, 0) : known.name;
+    EXPECT_NE(std::string::npos, text.find("\n# " + key + "=")) << key;
   }
 
   TempRoot root;
