@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "convert/gbk_codec.h"
 #include "convert/message_scanner.h"
 #include "convert/platform_log_info.h"
 #include "convert/record_fields.h"
-#include "convert/gbk_codec.h"
 #include "telemetry/metrics.h"
 
 namespace {

@@ -12,8 +12,8 @@
 // and it keeps this copy's hash tarvex:copy:<host> for --status (CopyNote).
 // Started once with ZQ_CreateThread (argument unused); never returns; its
 // RedisClient lives on its own stack.
-#ifndef TARVEX_REDIS_CAPTURE_H_
-#define TARVEX_REDIS_CAPTURE_H_
+#ifndef TARVEX_DURABLE_CAPTURE_H_
+#define TARVEX_DURABLE_CAPTURE_H_
 
 #include <cstddef>
 #include <string>
@@ -39,4 +39,4 @@ bool captureIdle();
 bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
                   const std::string& maxLen);
 
-#endif  // TARVEX_REDIS_CAPTURE_H_
+#endif  // TARVEX_DURABLE_CAPTURE_H_

@@ -9,8 +9,8 @@
 // script call on a master when kCopyNoteEveryMs have passed since the last write or
 // the copy's role or subscription changed; a write that fails is tried again at
 // the next call. Belongs to the capture thread; not thread-safe.
-#ifndef TARVEX_REDIS_COPY_NOTE_H_
-#define TARVEX_REDIS_COPY_NOTE_H_
+#ifndef TARVEX_DURABLE_COPY_NOTE_H_
+#define TARVEX_DURABLE_COPY_NOTE_H_
 
 #include <cstdint>
 #include <string>
@@ -43,4 +43,4 @@ class CopyNote {
   int32_t subscribed_ = -1;
 };
 
-#endif  // TARVEX_REDIS_COPY_NOTE_H_
+#endif  // TARVEX_DURABLE_COPY_NOTE_H_

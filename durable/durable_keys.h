@@ -1,6 +1,6 @@
 // The Redis keys and names of durable delivery, and its scripts.
-#ifndef TARVEX_REDIS_DURABLE_KEYS_H_
-#define TARVEX_REDIS_DURABLE_KEYS_H_
+#ifndef TARVEX_DURABLE_DURABLE_KEYS_H_
+#define TARVEX_DURABLE_DURABLE_KEYS_H_
 
 #include <cstddef>
 
@@ -63,4 +63,4 @@ constexpr const char* kReadScript =
     "return {0, out}\n";
 constexpr const char* kReadScriptSha = "8c0c11db3fc9efd8f2bae02ed5edc6bed1be9ff7";
 
-#endif  // TARVEX_REDIS_DURABLE_KEYS_H_
+#endif  // TARVEX_DURABLE_DURABLE_KEYS_H_

@@ -5,12 +5,12 @@
 
 #include "config/timing.h"
 #include "durable/capture_progress.h"
-#include "platform/clock.h"
-#include "queue/pending_queue.h"
-#include "platform/zq_thread.h"
-#include "redis/reply_fields.h"
 #include "durable/durable_keys.h"
+#include "platform/clock.h"
+#include "platform/zq_thread.h"
+#include "queue/pending_queue.h"
 #include "redis/redis_handles.h"
+#include "redis/reply_fields.h"
 #include "redis/script_call.h"
 #include "telemetry/metrics.h"
 

@@ -26,8 +26,8 @@
 // Every kStreamStatsEveryMs the stream's length, pending entries, the oldest
 // pending entry and the dead letters go to the status metrics, and entries trimmed
 // before they were read are counted. Main thread only; owns its RedisClient.
-#ifndef TARVEX_REDIS_STREAM_QUEUE_H_
-#define TARVEX_REDIS_STREAM_QUEUE_H_
+#ifndef TARVEX_DURABLE_STREAM_QUEUE_H_
+#define TARVEX_DURABLE_STREAM_QUEUE_H_
 
 #include <cstdint>
 #include <string>
@@ -94,4 +94,4 @@ class StreamQueue : public ForwardQueue {
   uint64_t trimmedUnread_ = 0;        // entries trimmed unread, as last computed
 };
 
-#endif  // TARVEX_REDIS_STREAM_QUEUE_H_
+#endif  // TARVEX_DURABLE_STREAM_QUEUE_H_

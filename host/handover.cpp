@@ -5,7 +5,6 @@
 
 #include "config/timing.h"
 #include "host/stop_signal.h"
-#include "config/timing.h"
 #include "platform/clock.h"
 #include "platform/zq_thread.h"
 #include "redis/use_flag.h"

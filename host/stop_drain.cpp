@@ -3,12 +3,11 @@
 #include <cstdint>
 
 #include "config/timing.h"
+#include "durable/capture.h"
 #include "host/forwarding_loop.h"
 #include "host/stop_signal.h"
-#include "config/timing.h"
 #include "platform/clock.h"
 #include "platform/zq_thread.h"
-#include "durable/capture.h"
 
 namespace {
 

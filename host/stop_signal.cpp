@@ -12,7 +12,6 @@
 
 #include "config/tarvex_options.h"
 #include "config/timing.h"
-#include "config/timing.h"
 #include "platform/clock.h"
 #include "platform/quiet_end.h"
 #include "platform/zq_thread.h"

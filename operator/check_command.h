@@ -11,8 +11,8 @@
 // try answered, else 1. Its parts: check_report.h (the report), check_redis_file.h,
 // check_sync_file.h and check_options.h (one file each), check_key_lines.h (keys as
 // written), check_tries.h (the tries).
-#ifndef TARVEX_STATUS_CHECK_COMMAND_H_
-#define TARVEX_STATUS_CHECK_COMMAND_H_
+#ifndef TARVEX_OPERATOR_CHECK_COMMAND_H_
+#define TARVEX_OPERATOR_CHECK_COMMAND_H_
 
 #include <cstdio>
 
@@ -20,4 +20,4 @@
 
 int runCheck(std::FILE* out);
 
-#endif  // TARVEX_STATUS_CHECK_COMMAND_H_
+#endif  // TARVEX_OPERATOR_CHECK_COMMAND_H_

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "convert/message_scanner.h"
-#include "platform/decimal.h"
 #include "durable/durable_keys.h"
+#include "platform/decimal.h"
 #include "redis/redis_client.h"
 #include "redis/reply_fields.h"
 

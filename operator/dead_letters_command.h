@@ -16,8 +16,8 @@
 // Both return the exit status: 1 when durable delivery is off (one line says so),
 // when the arguments are wrong (usage on stderr) or when no Redis node answers;
 // otherwise 0, also when an id names no dead letter (a line says so).
-#ifndef TARVEX_STATUS_DEAD_LETTERS_COMMAND_H_
-#define TARVEX_STATUS_DEAD_LETTERS_COMMAND_H_
+#ifndef TARVEX_OPERATOR_DEAD_LETTERS_COMMAND_H_
+#define TARVEX_OPERATOR_DEAD_LETTERS_COMMAND_H_
 
 #include <cstddef>
 #include <cstdio>
@@ -51,4 +51,4 @@ constexpr const char* kRedriveScript =
 int runDeadLetters(std::FILE* out, int argc, char** argv);
 int runRedrive(std::FILE* out, int argc, char** argv);
 
-#endif  // TARVEX_STATUS_DEAD_LETTERS_COMMAND_H_
+#endif  // TARVEX_OPERATOR_DEAD_LETTERS_COMMAND_H_

@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "config/timing.h"
-#include "platform/decimal.h"
-#include "platform/zq_thread.h"
 #include "durable/copy_note.h"
 #include "durable/durable_keys.h"
+#include "platform/clock.h"
+#include "platform/decimal.h"
+#include "platform/zq_thread.h"
 #include "redis/reply_fields.h"
 #include "redis/use_flag.h"
-#include "platform/clock.h"
 
 namespace {
 

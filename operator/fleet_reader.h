@@ -7,8 +7,8 @@
 // reading the hash every kHeartbeatPollMs until the time changes. Ages are taken
 // against Redis's own clock (TIME). Any field it could not read keeps its "unknown"
 // value. Not thread-safe (one client, one caller).
-#ifndef TARVEX_STATUS_FLEET_READER_H_
-#define TARVEX_STATUS_FLEET_READER_H_
+#ifndef TARVEX_OPERATOR_FLEET_READER_H_
+#define TARVEX_OPERATOR_FLEET_READER_H_
 
 #include <cstdint>
 #include <string>
@@ -53,4 +53,4 @@ struct FleetSnapshot {
 
 FleetSnapshot readFleet(RedisClient& client, int watchMs = kHeartbeatWatchMs);
 
-#endif  // TARVEX_STATUS_FLEET_READER_H_
+#endif  // TARVEX_OPERATOR_FLEET_READER_H_

@@ -8,8 +8,8 @@
 // Reads through the read connection of a RedisClient configured by rdsset.ini and
 // tarvex.ini; writes nothing to Redis. Returns the exit status: 0 when the owner's
 // heartbeat moved while it was watched (up to kHeartbeatWatchMs), else 1.
-#ifndef TARVEX_STATUS_FLEET_STATUS_H_
-#define TARVEX_STATUS_FLEET_STATUS_H_
+#ifndef TARVEX_OPERATOR_FLEET_STATUS_H_
+#define TARVEX_OPERATOR_FLEET_STATUS_H_
 
 #include <cstdint>
 #include <cstdio>
@@ -27,4 +27,4 @@ std::string fleetStatusJson(const FleetSnapshot& s);
 // An age for people: "42 s", "17 min", "5 h", "3 d" (negative ages read as 0).
 std::string ageText(int64_t seconds);
 
-#endif  // TARVEX_STATUS_FLEET_STATUS_H_
+#endif  // TARVEX_OPERATOR_FLEET_STATUS_H_

@@ -2,8 +2,8 @@
 // back unchanged; any other text is converted (GbkCodec::toUtf8, each byte sequence
 // GBK does not define shown as "?") and marked " (GBK)". Not thread-safe; one object
 // per use.
-#ifndef TARVEX_STATUS_GBK_DISPLAY_H_
-#define TARVEX_STATUS_GBK_DISPLAY_H_
+#ifndef TARVEX_OPERATOR_GBK_DISPLAY_H_
+#define TARVEX_OPERATOR_GBK_DISPLAY_H_
 
 #include <string>
 
@@ -19,4 +19,4 @@ class GbkDisplay {
   GbkCodec codec_;
 };
 
-#endif  // TARVEX_STATUS_GBK_DISPLAY_H_
+#endif  // TARVEX_OPERATOR_GBK_DISPLAY_H_

@@ -3,8 +3,8 @@
 // and for every exchange, and closes it again. Results never hold a password: a
 // refused AUTH shows Redis's own error text only. Safe from any thread; nothing is
 // shared.
-#ifndef TARVEX_STATUS_REACH_PROBE_H_
-#define TARVEX_STATUS_REACH_PROBE_H_
+#ifndef TARVEX_OPERATOR_REACH_PROBE_H_
+#define TARVEX_OPERATOR_REACH_PROBE_H_
 
 #include <string>
 #include <vector>
@@ -35,4 +35,4 @@ using ProbeTls = TlsFiles;
 // the delivery would reach.
 ProbeResult probeReceiver(const std::string& url, const ProbeTls& tls);
 
-#endif  // TARVEX_STATUS_REACH_PROBE_H_
+#endif  // TARVEX_OPERATOR_REACH_PROBE_H_

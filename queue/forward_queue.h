@@ -9,8 +9,8 @@
 //     to send, retried after failures, its texts set aside one by one when the
 //     receiver rejects them on their own.
 // A queue is used by the forwarding loop's thread only.
-#ifndef TARVEX_HOST_FORWARD_QUEUE_H_
-#define TARVEX_HOST_FORWARD_QUEUE_H_
+#ifndef TARVEX_QUEUE_FORWARD_QUEUE_H_
+#define TARVEX_QUEUE_FORWARD_QUEUE_H_
 
 #include <cstddef>
 #include <string>
@@ -45,4 +45,4 @@ class ForwardQueue {
   virtual void idle() = 0;
 };
 
-#endif  // TARVEX_HOST_FORWARD_QUEUE_H_
+#endif  // TARVEX_QUEUE_FORWARD_QUEUE_H_

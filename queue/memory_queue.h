@@ -5,8 +5,8 @@
 // before that: below about ten batches a second the documents are the same as
 // with a plain pause, above it no full batch waits for the timer. Main thread only
 // (it is the one waiter pendingWaitForTexts allows).
-#ifndef TARVEX_HOST_MEMORY_QUEUE_H_
-#define TARVEX_HOST_MEMORY_QUEUE_H_
+#ifndef TARVEX_QUEUE_MEMORY_QUEUE_H_
+#define TARVEX_QUEUE_MEMORY_QUEUE_H_
 
 #include "config/timing.h"
 #include "queue/forward_queue.h"
@@ -31,4 +31,4 @@ class MemoryQueue : public ForwardQueue {
   const int idleMs_;  // longest wait of idle()
 };
 
-#endif  // TARVEX_HOST_MEMORY_QUEUE_H_
+#endif  // TARVEX_QUEUE_MEMORY_QUEUE_H_

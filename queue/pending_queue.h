@@ -15,8 +15,8 @@
 // Texts dropped by either bound are counted in pendingTrimmedTotal(). Because an
 // append may drop texts from the front, the forwarding loop removes a batch by the
 // position it was taken from (pendingRemoveTaken), never by a bare count.
-#ifndef TARVEX_HOST_PENDING_QUEUE_H_
-#define TARVEX_HOST_PENDING_QUEUE_H_
+#ifndef TARVEX_QUEUE_PENDING_QUEUE_H_
+#define TARVEX_QUEUE_PENDING_QUEUE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -76,4 +76,4 @@ void pendingPutBack(std::vector<std::string>* batch);
 // may have dropped some of them already); newer texts are never touched.
 void pendingRemoveTaken(uint64_t firstSeq, std::size_t count);
 
-#endif  // TARVEX_HOST_PENDING_QUEUE_H_
+#endif  // TARVEX_QUEUE_PENDING_QUEUE_H_

@@ -8,9 +8,9 @@
 
 #include "config/tarvex_options.h"
 #include "config/timing.h"
-#include "status/status.h"
 #include "platform/clock.h"
 #include "platform/decimal.h"
+#include "status/status.h"
 #include "status/status_endpoint.h"
 #include "status/status_view.h"
 #include "telemetry/metrics.h"

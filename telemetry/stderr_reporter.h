@@ -5,8 +5,8 @@
 //
 // Thread-safe (one small lock around the per-kind table, never held while
 // writing). Texts must not hold secrets; the caller passes what may be shown.
-#ifndef TARVEX_STATUS_STDERR_REPORTER_H_
-#define TARVEX_STATUS_STDERR_REPORTER_H_
+#ifndef TARVEX_TELEMETRY_STDERR_REPORTER_H_
+#define TARVEX_TELEMETRY_STDERR_REPORTER_H_
 
 #include <cstdint>
 #include <cstdio>
@@ -44,4 +44,4 @@ class StderrReporter {
 // The process's reporter, writing to stderr.
 StderrReporter& stderrReporter();
 
-#endif  // TARVEX_STATUS_STDERR_REPORTER_H_
+#endif  // TARVEX_TELEMETRY_STDERR_REPORTER_H_
