@@ -40,7 +40,9 @@ constexpr int kIdleSleepMs = 100;       // in-memory loop: pause when the queue 
 constexpr int kRetryWaitStepMs = 100;   // RunFlag is looked at this often while pausing
 
 // ---- durable delivery (durable/) ----------------------------------------------
-constexpr int kStreamBlockMs = 100;        // longest wait of one read for new entries
+// An idle owner waits this long for its own capture to put a text through before it
+// reads the stream (for entries only other copies added).
+constexpr int kStreamIdleWaitMs = 100;
 constexpr int kStreamStatsEveryMs = 5000;  // stream figures refreshed this often
 constexpr int kStreamFailedWaitMs = 100;   // pause after a read Redis did not answer
 constexpr int kClaimEveryMs = 30000;       // entries held too long are claimed this often
@@ -49,10 +51,12 @@ constexpr int kClaimEveryMs = 30000;       // entries held too long are claimed 
 constexpr int kPostBoundMs = 15000;
 constexpr int kBatchWindowMs = 100;  // a gathering batch closes this long after its first entry
 // Meanwhile the stream is read when this copy's capture has put the texts that fill
-// the batch through, or this long after the last read when the capture lags.
+// the batch through, when the window closes, or when the capture put nothing through
+// for this long (it lags).
 constexpr int kBatchPollMs = 50;
 constexpr int kCaptureIdleWaitMs = 200;  // capture: longest wait for new texts
-constexpr int kCaptureGatherMs = 5;      // capture: texts arriving this soon share a script call
+constexpr int kCaptureGatherMs = 10;     // capture: texts arriving this soon share a script call
+constexpr int kCaptureLeadMs = 2;        // capture: a gather ends this long before a waiting read
 constexpr int kCaptureRetryMs = 1000;    // capture: pause after a failed capture
 constexpr int kAliveEveryMs = 1000;      // tarvex:alive refreshed this often
 constexpr int kCopyNoteEveryMs = 5000;    // tarvex:copy:<host>: longest time between refreshes
@@ -106,11 +110,13 @@ static_assert(kPostBoundMs >= kHttpTimeoutMs, "the post bound covers one whole e
 static_assert(kStopBoundExtraMs >= kHandoverOverlapMs + kHttpTimeoutMs &&
                   kStopBoundExtraMs >= kHttpTimeoutMs + kStopCloseMarginMs,
               "a stop must leave time for the overlap and one post");
-// Batching: the stream is looked at several times within one window, and a
-// durable read never blocks past the window the batch may wait.
-static_assert(kBatchPollMs < kBatchWindowMs && kStreamBlockMs <= kBatchWindowMs,
+// Batching: the stream is looked at several times within one window, and an idle
+// owner reads the stream at least once per window.
+static_assert(kBatchPollMs < kBatchWindowMs && kStreamIdleWaitMs <= kBatchWindowMs,
               "a gathering batch is looked at within its window");
 static_assert(kCaptureGatherMs < kCaptureIdleWaitMs, "capture gathers less than it idles");
+static_assert(kCaptureLeadMs < kCaptureGatherMs && kCaptureGatherMs < kBatchPollMs,
+              "a gather ends before the read it serves, and within one poll");
 static_assert(kCopyNoteEveryMs < kCopyNoteLifeSeconds * kMsPerSecond,
               "a copy's note is refreshed before it expires");
 // The dead-peer bound covers what keepalive and the user time-out take.

@@ -1,5 +1,6 @@
 #include "durable/capture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -52,10 +53,19 @@ void* captureThread(void* arg) {
   int64_t aliveAtMs = 0;       // steady ms of the last tarvex:alive refresh
   bool masterTakes = true;     // the last capture went through: no count bound
   for (;;) {
-    // What arrives within kCaptureGatherMs of the first text goes in one call.
+    // What arrives within kCaptureGatherMs of the first text goes in one call,
+    // unless the owner's reader waits: then the call goes once the texts it misses
+    // are queued, and kCaptureLeadMs before it reads in any case.
     const std::size_t waiting = pendingSize();
-    if (waiting > 0 && waiting < kCaptureBatch) {
-      pendingWaitForTexts(kCaptureBatch, kCaptureGatherMs);
+    std::size_t enough = kCaptureBatch;
+    int64_t gatherMs = kCaptureGatherMs;
+    const CaptureProgress::Want want = captureProgress().wanted();
+    if (want.texts > 0) {
+      if (want.texts < enough) enough = static_cast<std::size_t>(want.texts);
+      gatherMs = std::min(gatherMs, want.byMs - kCaptureLeadMs - steadyMs());
+    }
+    if (waiting > 0 && waiting < enough && gatherMs > 0) {
+      pendingWaitForTexts(enough, static_cast<int>(gatherMs));
     }
     // The batch leaves the queue while it is captured (held once, not twice) and
     // goes back to its front when no master takes it.

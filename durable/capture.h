@@ -2,7 +2,8 @@
 // moves the texts the subscriber queued in PendingQueue into the stream
 // tarvex:capture on a master, each text once across all copies (kCaptureScript),
 // in batches of at most kCaptureBatch texts (and kMaxBatchBytes of them, a larger
-// text alone), one script call each; while the call runs the batch is out of the
+// text alone), one script call each, gathering kCaptureGatherMs (less when the
+// owner's reader waits for texts: CaptureProgress::wanted); while the call runs the batch is out of the
 // queue (held once), plus the command hiredis formats of it; it goes back to the
 // queue's front when no master takes it. While a master takes
 // them, only the queue's byte bound holds (a burst waits in full until captured);

@@ -105,41 +105,44 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
   std::size_t entries = readScript(pending, kMaxBatch, kMaxBatchBytes, batch);
   if (entries > 0 || pending || lastReadFailed_) return entries;
 
-  // Nothing waits: block for the first new entry, which comes alone ...
-  RedisReplyPtr r = redis_.exchange(
-      2, {"XREADGROUP", "GROUP", kForwarderGroup, consumer_, "COUNT", "1", "BLOCK",
-          std::to_string(kStreamBlockMs), "STREAMS", kCaptureStream, ">"});
-  lastReadFailed_ = r == nullptr || r->type == REDIS_REPLY_ERROR;
-  if (redisErrorStarts(r.get(), "NOGROUP")) groupReady_ = false;
-  if (!replyIsArray(r.get()) || r->elements == 0 || !replyIsArray(r->element[0]) ||
-      r->element[0]->elements < 2 || !replyIsArray(r->element[0]->element[1])) {
-    return 0;  // nothing new within the wait (a nil reply), or no usable reply
+  // Nothing waits. Every copy captures the same texts, so this copy's own capture
+  // says when the next entry is in the stream (it captures that text at once, as
+  // the wait asks); entries only other copies added are found by a read after
+  // kStreamIdleWaitMs.
+  uint64_t readAt = captureProgress().total();  // progress when the stream was last read
+  if (!captureProgress().waitFor(readAt + 1, kStreamIdleWaitMs, steadyMs())) {
+    readAt = captureProgress().total();
+    entries = readScript(false, kMaxBatch, kMaxBatchBytes, batch);
+    if (entries == 0 || lastReadFailed_) return entries;
   }
-  const int64_t firstAtMs = steadyMs();
-  redis_.shedReadBuffer(2);
-  entries = takeEntries(r->element[0]->element[1], batch);
-  r.reset();
   // ... then gather as the in-memory loop does: the batch closes at kMaxBatch
   // entries, at kMaxBatchBytes, or kBatchWindowMs after its first entry arrived.
-  // The stream is read again once this copy's own capture has put through the
-  // texts that fill the batch, or kBatchPollMs after the last read when it lags.
-  uint64_t captured = captureProgress().total();
+  // The stream is read once this copy's capture has put through the texts that
+  // fill the batch, when the window closes, or when the capture put nothing through
+  // for kBatchPollMs (it lags behind the other copies).
+  const int64_t closeAtMs = steadyMs() + kBatchWindowMs;
   for (;;) {
     std::size_t bytes = 0;
     for (const std::string& t : *batch) bytes += t.size();
-    const int64_t left = firstAtMs + kBatchWindowMs - steadyMs();
-    if (entries >= kMaxBatch || bytes >= kMaxBatchBytes || left <= 0 || phase_ != Phase::kNew) {
-      break;
+    if (entries >= kMaxBatch || bytes >= kMaxBatchBytes || phase_ != Phase::kNew) break;
+    const uint64_t before = captureProgress().total();
+    bool filled = false;
+    int64_t left = closeAtMs - steadyMs();
+    if (left > 0) {
+      filled = captureProgress().waitFor(readAt + (kMaxBatch - entries),
+                                         static_cast<int>(std::min<int64_t>(left, kBatchPollMs)),
+                                         closeAtMs);
+      left = closeAtMs - steadyMs();
     }
-    captureProgress().waitFor(captured + (kMaxBatch - entries),
-                              static_cast<int>(std::min<int64_t>(left, kBatchPollMs)));
-    captured = captureProgress().total();
+    if (!filled && left > 0 && captureProgress().total() > before) continue;  // it keeps up
+    readAt = captureProgress().total();
     entries += readScript(false, kMaxBatch - entries, kMaxBatchBytes - bytes, batch);
     if (lastReadFailed_) {
       phase_ = Phase::kOwnPending;
       lastReadFailed_ = false;  // what was read is posted; the lost part is read again
       break;
     }
+    if (left <= 0) break;
   }
   return entries;
 }

@@ -12,11 +12,13 @@
 // entry never waits for a takeover. Reads go through kReadScript: at most
 // kMaxBatch entries, and no more once their texts reach kMaxBatchBytes (what a read
 // got beyond that is read again from the pending entries). A backlog is taken as it
-// waits; when none is waiting, one XREADGROUP ... BLOCK kStreamBlockMs waits for the
-// next entry, and the batch then gathers, as the in-memory loop's does, until it
-// holds kMaxBatch entries or kBatchWindowMs have passed since that entry came; it
-// reads the stream again when this copy's own capture has put through the texts
-// that fill it (CaptureProgress), or kBatchPollMs after the last read.
+// waits. When none is waiting, the owner waits for its own capture to put the next
+// text through (CaptureProgress; every copy captures the same texts), or reads the
+// stream after kStreamIdleWaitMs for entries only other copies added; the batch then
+// gathers, as the in-memory loop's does, until it holds kMaxBatch entries or
+// kBatchWindowMs have passed since its first entry came. It reads the stream again
+// when this copy's capture has put through the texts that fill it, when the window
+// closes, or when the capture put nothing through for kBatchPollMs.
 // Entries whose text was trimmed away are acknowledged and counted as trimmed.
 //
 // settle() acknowledges texts of the batch: the acknowledgement goes with the next

@@ -71,11 +71,18 @@ std::size_t pendingBytes() {
 bool pendingWaitForTexts(std::size_t n, int timeoutMs) {
   std::unique_lock<std::mutex> lock(PendingQueueMutex);
   waitTarget = n == 0 ? 1 : n;
-  const bool reached = textsArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [n] {
-    return PendingQueue.size() >= n;
+  const bool reached = textsArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] {
+    return PendingQueue.size() >= waitTarget;
   });
   waitTarget = 0;
   return reached;
+}
+
+void pendingLowerWaitTarget(std::size_t n) {
+  std::lock_guard<std::mutex> lock(PendingQueueMutex);
+  if (waitTarget == 0 || n >= waitTarget) return;
+  waitTarget = n == 0 ? 1 : n;
+  if (PendingQueue.size() >= waitTarget) textsArrived.notify_one();
 }
 
 uint64_t pendingTrimmedTotal() { return gMetrics.textsTrimmed.load(std::memory_order_relaxed); }

@@ -46,6 +46,9 @@ std::vector<std::string> pendingCopyFront(std::size_t n);
 // Waits at most timeoutMs until at least n texts are queued; true when they are.
 // One thread at a time may wait.
 bool pendingWaitForTexts(std::size_t n, int timeoutMs);
+// Lets a waiter of pendingWaitForTexts that waits for more than n texts end once n
+// are queued (at once when they are). No effect when nobody waits. Any thread.
+void pendingLowerWaitTarget(std::size_t n);
 
 // Texts dropped by the count and byte bounds since the process started.
 uint64_t pendingTrimmedTotal();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -9,8 +10,10 @@
 
 #include "config/sync_config.h"
 #include "delivery/http_delivery.h"
+#include "durable/capture_progress.h"
 #include "host/forwarding_loop.h"
 #include "host/run_log.h"
+#include "platform/clock.h"
 #include "queue/memory_queue.h"
 #include "tests/support/test_env.h"
 
@@ -162,6 +165,25 @@ TEST_F(PendingQueueTest, IdleWaitEndsAtAFullBatchAndOnlyThen) {
   start = Clock::now();
   shortPause.idle();
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
+}
+
+// The capture thread gathers for up to 1,000 texts; the owner's reader waiting for
+// the last two of its batch makes it go with what is queued, not at its time-out.
+TEST_F(PendingQueueTest, ReaderWaitingOnCaptureEndsTheCaptureGatherOnceItsTextsAreQueued) {
+  using Clock = std::chrono::steady_clock;
+  fill(2);
+  const Clock::time_point start = Clock::now();
+  std::atomic<bool> gathered{false};
+  std::thread capture([&] { gathered = pendingWaitForTexts(1000, 60000); });
+  const uint64_t mark = captureProgress().total() + 2;
+  const int64_t readAtMs = steadyMs() + 60000;
+  // Each wait asks again: the gather may not have begun when one asks.
+  while (!gathered && Clock::now() - start < std::chrono::seconds(30)) {
+    captureProgress().waitFor(mark, 50, readAtMs);
+  }
+  capture.join();
+  EXPECT_TRUE(gathered);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
 }
 
 class ForwardOnceTest : public PendingQueueTest {
