@@ -55,7 +55,7 @@ bool StreamQueue::claimStep(int64_t minIdleMs, bool* done, bool* claimed) {
   return true;
 }
 
-std::size_t StreamQueue::takeEntries(const redisReply* entries, std::vector<std::string>* batch) {
+std::size_t StreamQueue::takeEntries(const redisReply* entries) {
   std::size_t gone = 0;  // entries whose text was trimmed away while pending
   for (std::size_t i = 0; i < entries->elements; ++i) {
     const redisReply* e = entries->element[i];
@@ -67,15 +67,27 @@ std::size_t StreamQueue::takeEntries(const redisReply* entries, std::vector<std:
       ++gone;
       continue;
     }
-    ids_.push_back(std::move(id));
-    batch->emplace_back(text->str, text->len);
+    aheadBytes_ += text->len;
+    ahead_.push_back({std::move(id), std::string(text->str, text->len)});
   }
   metricsTextsTrimmed(gone);
   return entries->elements;
 }
 
-std::size_t StreamQueue::readScript(bool pending, std::size_t most, std::size_t budget,
-                                    std::vector<std::string>* batch) {
+std::size_t StreamQueue::handOut(std::vector<std::string>* batch) {
+  std::size_t bytes = 0;
+  while (!ahead_.empty() && batch->size() < kMaxBatch && bytes < kMaxBatchBytes) {
+    Entry& e = ahead_.front();
+    bytes += e.text.size();
+    aheadBytes_ -= e.text.size();
+    ids_.push_back(std::move(e.id));
+    batch->push_back(std::move(e.text));
+    ahead_.pop_front();
+  }
+  return batch->size();
+}
+
+std::size_t StreamQueue::readScript(bool pending, std::size_t most, std::size_t budget) {
   const std::string mostText = std::to_string(most);
   const std::string budgetText = std::to_string(budget);
   std::vector<ScriptArg> args = {scriptArg("1"), scriptArg(kCaptureStream),
@@ -97,13 +109,13 @@ std::size_t StreamQueue::readScript(bool pending, std::size_t most, std::size_t 
   // Entries read but not returned wait in this consumer's pending entries.
   if (integerOf(r->element[0], &leftOver) && leftOver > 0) phase_ = Phase::kOwnPending;
   redis_.shedReadBuffer(2);  // before the texts are copied out of the reply
-  const std::size_t entries = takeEntries(r->element[1], batch);
-  return entries;
+  return takeEntries(r->element[1]);
 }
 
 std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
-  std::size_t entries = readScript(pending, kMaxBatch, kMaxBatchBytes, batch);
-  if (entries > 0 || pending || lastReadFailed_) return entries;
+  // A backlog is read kReadAheadEntries at a time and handed out batch by batch.
+  std::size_t entries = readScript(pending, pending ? kMaxBatch : kReadAheadEntries, kMaxBatchBytes);
+  if (entries > 0 || pending || lastReadFailed_) return handOut(batch);
 
   // Nothing waits. Every copy captures the same texts, so this copy's own capture
   // says when the next entry is in the stream (it captures that text at once, as
@@ -112,8 +124,8 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
   uint64_t readAt = captureProgress().total();  // progress when the stream was last read
   if (!captureProgress().waitFor(readAt + 1, kStreamIdleWaitMs, steadyMs())) {
     readAt = captureProgress().total();
-    entries = readScript(false, kMaxBatch, kMaxBatchBytes, batch);
-    if (entries == 0 || lastReadFailed_) return entries;
+    entries = readScript(false, kMaxBatch, kMaxBatchBytes);
+    if (entries == 0 || lastReadFailed_) return handOut(batch);
   }
   // ... then gather as the in-memory loop does: the batch closes at kMaxBatch
   // entries, at kMaxBatchBytes, or kBatchWindowMs after its first entry arrived.
@@ -122,9 +134,7 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
   // for kBatchPollMs (it lags behind the other copies).
   const int64_t closeAtMs = steadyMs() + kBatchWindowMs;
   for (;;) {
-    std::size_t bytes = 0;
-    for (const std::string& t : *batch) bytes += t.size();
-    if (entries >= kMaxBatch || bytes >= kMaxBatchBytes || phase_ != Phase::kNew) break;
+    if (entries >= kMaxBatch || aheadBytes_ >= kMaxBatchBytes || phase_ != Phase::kNew) break;
     const uint64_t before = captureProgress().total();
     bool filled = false;
     int64_t left = closeAtMs - steadyMs();
@@ -136,7 +146,7 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
     }
     if (!filled && left > 0 && captureProgress().total() > before) continue;  // it keeps up
     readAt = captureProgress().total();
-    entries += readScript(false, kMaxBatch - entries, kMaxBatchBytes - bytes, batch);
+    entries += readScript(false, kMaxBatch - entries, kMaxBatchBytes - aheadBytes_);
     if (lastReadFailed_) {
       phase_ = Phase::kOwnPending;
       lastReadFailed_ = false;  // what was read is posted; the lost part is read again
@@ -144,7 +154,7 @@ std::size_t StreamQueue::read(bool pending, std::vector<std::string>* batch) {
     }
     if (left <= 0) break;
   }
-  return entries;
+  return handOut(batch);
 }
 
 std::size_t StreamQueue::take(std::vector<std::string>* batch) {
@@ -152,6 +162,9 @@ std::size_t StreamQueue::take(std::vector<std::string>* batch) {
   ids_.clear();
   const int64_t nowMs = steadyMs();
   if (nowMs - statsAtMs_ >= kStreamStatsEveryMs) refreshStats();
+  // Entries read ahead go out before any other read or claim: a read of this
+  // consumer's pending entries would return them again.
+  if (!ahead_.empty()) return handOut(batch);
   if (!ensureGroup()) {
     lastReadFailed_ = true;
     metricsGroupReadFailed(true);

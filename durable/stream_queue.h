@@ -12,7 +12,9 @@
 // entry never waits for a takeover. Reads go through kReadScript: at most
 // kMaxBatch entries, and no more once their texts reach kMaxBatchBytes (what a read
 // got beyond that is read again from the pending entries). A backlog is taken as it
-// waits. When none is waiting, the owner waits for its own capture to put the next
+// waits, kReadAheadEntries per read, handed out in batches before any other read or
+// claim (with the acknowledgements of up to that many entries waiting for the next
+// read). When none is waiting, the owner waits for its own capture to put the next
 // text through (CaptureProgress; every copy captures the same texts), or reads the
 // stream after kStreamIdleWaitMs for entries only other copies added; the batch then
 // gathers, as the in-memory loop's does, until it holds kMaxBatch entries or
@@ -32,6 +34,7 @@
 #define TARVEX_DURABLE_STREAM_QUEUE_H_
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -40,6 +43,7 @@
 #include "redis/redis_client.h"
 
 constexpr std::size_t kMaxAcksPerRead = 1000;  // acknowledgements sent with one read
+constexpr std::size_t kReadAheadEntries = 500;  // entries one read of a backlog takes
 
 class StreamQueue : public ForwardQueue {
  public:
@@ -72,11 +76,14 @@ class StreamQueue : public ForwardQueue {
   // One XAUTOCLAIM step from claimCursor_ of entries idle at least minIdleMs; false
   // without a usable reply. *done: the cursor went round; *claimed: ids were moved.
   bool claimStep(int64_t minIdleMs, bool* done, bool* claimed);
+  // One read of the stream; hands out the next batch.
   std::size_t read(bool pending, std::vector<std::string>* batch);
-  // One kReadScript call, carrying the acknowledgements owed; appends to *batch.
-  std::size_t readScript(bool pending, std::size_t most, std::size_t budget,
-                         std::vector<std::string>* batch);
-  std::size_t takeEntries(const struct redisReply* entries, std::vector<std::string>* batch);
+  // One kReadScript call, carrying the acknowledgements owed; appends what it read to
+  // ahead_ and returns the number of entries read.
+  std::size_t readScript(bool pending, std::size_t most, std::size_t budget);
+  std::size_t takeEntries(const struct redisReply* entries);
+  // Moves the next batch out of ahead_ into *batch (and ids_); returns its size.
+  std::size_t handOut(std::vector<std::string>* batch);
   bool ack();
   void refreshStats();
 
@@ -91,6 +98,14 @@ class StreamQueue : public ForwardQueue {
   int64_t sweptAtMs_ = 0;            // steady ms the last periodic claim began
   bool lastReadFailed_ = false;      // the latest read got no usable reply
   std::vector<std::string> ids_;     // entry ids of the batch taken last
+  // Entries read but not handed out yet, oldest first (pending under this consumer;
+  // at most one read's worth: kReadAheadEntries and kMaxBatchBytes plus one text).
+  struct Entry {
+    std::string id;
+    std::string text;
+  };
+  std::deque<Entry> ahead_;
+  std::size_t aheadBytes_ = 0;  // text bytes in ahead_
   std::vector<std::string> unacked_;  // ids whose acknowledgement Redis did not take
   int64_t statsAtMs_ = 0;             // steady ms of the last refreshStats
   uint64_t trimmedUnread_ = 0;        // entries trimmed unread, as last computed
