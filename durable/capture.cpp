@@ -8,6 +8,7 @@
 #include "durable/capture_progress.h"
 #include "durable/copy_note.h"
 #include "durable/durable_keys.h"
+#include "durable/seen_marker.h"
 #include "platform/clock.h"
 #include "platform/decimal.h"
 #include "platform/process_ctrl.h"
@@ -30,10 +31,20 @@ bool captureIdle() { return textsInFlight.load() == 0 && pendingSize() == 0; }
 
 bool captureTexts(RedisClient& client, const std::vector<std::string>& texts,
                   const std::string& maxLen) {
+  if (texts.empty()) return true;
   // One script call for the whole batch; the texts are passed without a copy.
-  std::vector<ScriptArg> args = {scriptArg("1"), scriptArg(kCaptureStream), scriptArg(maxLen),
-                                 scriptArg(kSeenSeconds)};
-  args.reserve(args.size() + texts.size());
+  std::vector<std::string> markers;
+  markers.reserve(texts.size());
+  for (const std::string& text : texts) {
+    markers.push_back(seenMarkerKey(text));
+    if (markers.back().empty()) return false;
+  }
+  const std::string numKeys = std::to_string(1 + texts.size());
+  std::vector<ScriptArg> args = {scriptArg(numKeys), scriptArg(kCaptureStream)};
+  args.reserve(3 + 2 * texts.size());
+  for (const std::string& marker : markers) args.push_back(scriptArg(marker));
+  args.push_back(scriptArg(maxLen));
+  args.push_back(scriptArg(kSeenSeconds));
   for (const std::string& text : texts) args.push_back(scriptArg(text));
   RedisReplyPtr reply = callScript(client, 2, kCaptureScriptSha, kCaptureScript, args);
   return reply != nullptr && reply->type == REDIS_REPLY_INTEGER;

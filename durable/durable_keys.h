@@ -12,25 +12,28 @@ constexpr const char* kSeenSeconds = "600";         // life of a text's "capture
 constexpr std::size_t kDeadLetterReplyBytes = 4096;  // reply bytes kept with a dead letter
 
 // Adds each of ARGV[3], ARGV[4], ... to the stream KEYS[1] (MAXLEN ~ ARGV[1]) unless
-// a copy of the service captured the same text within ARGV[2] seconds, as the
-// marker key tarvex:seen:<sha1 of the text> shows. The marker is set only after the
-// entry was added: an add that fails (an ACL without XADD, a key of another type)
-// ends the script with its error and leaves no marker, so the next call adds the
-// text; texts before it in the same call are added and marked. Returns the number
-// of texts added.
+// a copy of the service captured the same text within ARGV[2] seconds, as its marker
+// key shows: KEYS[2] for ARGV[3], KEYS[3] for ARGV[4] ... (seenMarkerKey: one per
+// text). The markers are read in one MGET; a text that comes twice in one call is
+// added once. The marker is set only after the entry was added: an add that fails
+// (an ACL without XADD, a key of another type) ends the script with its error and
+// leaves no marker, so the next call adds the text; texts before it in the same call
+// are added and marked. Returns the number of texts added.
 constexpr const char* kCaptureScript =
-    "local added = 0\n"
-    "for i = 3, #ARGV do\n"
-    "  local seen = 'tarvex:seen:' .. redis.sha1hex(ARGV[i])\n"
-    "  if redis.call('EXISTS', seen) == 0 then\n"
-    "    redis.call('XADD', KEYS[1], 'MAXLEN', '~', ARGV[1], '*', 'text', ARGV[i])\n"
-    "    redis.call('SET', seen, '1', 'EX', ARGV[2])\n"
+    "local seen = redis.call('MGET', unpack(KEYS, 2))\n"
+    "local added, done = 0, {}\n"
+    "for i = 2, #KEYS do\n"
+    "  local marker = KEYS[i]\n"
+    "  if not seen[i - 1] and not done[marker] then\n"
+    "    redis.call('XADD', KEYS[1], 'MAXLEN', '~', ARGV[1], '*', 'text', ARGV[i + 1])\n"
+    "    redis.call('SET', marker, '1', 'EX', ARGV[2])\n"
+    "    done[marker] = true\n"
     "    added = added + 1\n"
     "  end\n"
     "end\n"
     "return added\n";
 // SHA1 of kCaptureScript, for EVALSHA (a test checks it against SCRIPT LOAD).
-constexpr const char* kCaptureScriptSha = "fe21c7824059b20b0ea9ad9a712262b12a5595d1";
+constexpr const char* kCaptureScriptSha = "4b181afc03efa25f6d30f3fc446f9716c2759075";
 
 // Acknowledges the ids ARGV[6], ARGV[7], ... in group ARGV[1] of the stream KEYS[1],
 // then reads at most ARGV[4] entries for consumer ARGV[2] from ARGV[3] ('>' new

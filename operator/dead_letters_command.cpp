@@ -7,6 +7,7 @@
 
 #include "convert/message_scanner.h"
 #include "durable/durable_keys.h"
+#include "platform/clock_text.h"
 #include "platform/decimal.h"
 #include "redis/redis_client.h"
 #include "redis/reply_fields.h"
@@ -73,15 +74,6 @@ std::string guidsText(const std::string& text) {
   return out;
 }
 
-std::string localTimeText(int64_t wall) {
-  const time_t t = static_cast<time_t>(wall);
-  tm local{};
-  localtime_r(&t, &local);
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
 // The first kReplyBytesShown bytes, control bytes as blanks.
 std::string replyShown(const std::string& reply) {
   std::string out = reply.substr(0, kReplyBytesShown);
@@ -123,7 +115,7 @@ void noAnswer(const RedisClient& client, int which) {
 
 void printEntry(std::FILE* out, const DeadLetter& d, const char* lead) {
   std::fprintf(out, "%s%s  %s  status %s  reply: %s\n", lead, d.id.c_str(),
-               localTimeText(d.time).c_str(), d.status.c_str(), replyShown(d.reply).c_str());
+               localDateTimeText(d.time).c_str(), d.status.c_str(), replyShown(d.reply).c_str());
   std::fprintf(out, "%*s  guid: %s\n", static_cast<int>(std::strlen(lead) + d.id.size()), "",
                guidsText(d.text).c_str());
 }

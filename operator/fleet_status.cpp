@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/clock_text.h"
 #include "status/status_view.h"
 
 namespace {
@@ -22,16 +23,6 @@ std::string label(const std::string& name) {
 }
 
 const std::string kIndent(kLabelWidth, ' ');
-
-// "HH:MM:SS" in local time.
-std::string clockText(int64_t wall) {
-  const time_t t = static_cast<time_t>(wall);
-  tm local{};
-  localtime_r(&t, &local);
-  char text[16];
-  std::strftime(text, sizeof(text), "%H:%M:%S", &local);
-  return text;
-}
 
 // Rows of cells printed in aligned columns, two blanks apart, after the indent.
 std::string table(const std::vector<std::vector<std::string>>& rows) {
@@ -118,7 +109,7 @@ std::string fleetStatusText(const FleetSnapshot& s) {
   std::vector<std::vector<std::string>> gaps;
   for (const CopyReport& c : s.copies) {
     for (const GapRecord& g : c.gaps) {
-      gaps.push_back({c.host, clockText(g.fromWall) + " to " + clockText(g.toWall),
+      gaps.push_back({c.host, localClockText(g.fromWall) + " to " + localClockText(g.toWall),
                       ageText(g.toWall - g.fromWall)});
     }
   }

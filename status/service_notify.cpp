@@ -15,6 +15,20 @@
 #include "status/status_view.h"
 #include "telemetry/metrics.h"
 
+namespace {
+
+// The status as one value: a control byte (a newline would start another assignment,
+// such as WATCHDOG=trigger, and the owner's name comes from Redis) becomes '?'.
+std::string statusValue(int64_t nowWallSeconds) {
+  std::string text = statusLine(nowWallSeconds);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return text;
+}
+
+}  // namespace
+
 ServiceNotifier::ServiceNotifier() {
   const char* socket = std::getenv("NOTIFY_SOCKET");
   enabled_ = socket != nullptr && socket[0] != '\0';
@@ -32,7 +46,7 @@ ServiceNotifier::ServiceNotifier() {
 
 void ServiceNotifier::ready() {
   if (!enabled_) return;
-  const std::string text = "READY=1\nSTATUS=" + statusLine(wallSeconds());
+  const std::string text = "READY=1\nSTATUS=" + statusValue(wallSeconds());
   sd_notify(0, text.c_str());
 }
 
@@ -42,7 +56,7 @@ void ServiceNotifier::ping() {
   const int64_t last = lastPingMs_.load(std::memory_order_relaxed);
   if (last != 0 && now - last < paceMs_) return;
   lastPingMs_.store(now, std::memory_order_relaxed);
-  const std::string text = "WATCHDOG=1\nSTATUS=" + statusLine(wallSeconds());
+  const std::string text = "WATCHDOG=1\nSTATUS=" + statusValue(wallSeconds());
   sd_notify(0, text.c_str());
 }
 

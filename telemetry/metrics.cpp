@@ -7,6 +7,7 @@
 
 #include "delivery/http_post.h"
 #include "platform/clock.h"
+#include "platform/clock_text.h"
 #include "telemetry/metrics.h"
 #include "telemetry/stderr_reporter.h"
 
@@ -70,16 +71,6 @@ void metricsSentinelDiscovery(bool found) {
 
 namespace {
 
-// "YYYY-MM-DD HH:MM:SS" in local time.
-std::string localTimeText(int64_t seconds) {
-  const time_t t = static_cast<time_t>(seconds);
-  tm local{};
-  localtime_r(&t, &local);
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
 // The newest reported gaps, for the copy's note in Redis; only gap reports and
 // their reader take the lock.
 std::mutex& gapsMutex() {
@@ -101,7 +92,7 @@ void reportGap(int64_t fromWall, int64_t toWall, int64_t ms, const char* why) {
   std::fprintf(stderr,
                "tarvex: subscription gap from %s to %s (%s s, %s): messages published "
                "then were not received by this copy\n",
-               localTimeText(fromWall).c_str(), localTimeText(toWall).c_str(),
+               localDateTimeText(fromWall).c_str(), localDateTimeText(toWall).c_str(),
                formatSeconds(ms).c_str(), why);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "durable/seen_marker.h"
 #include "config/timing.h"
 #include "host/messages.h"
 #include "durable/durable_keys.h"
@@ -212,6 +213,25 @@ TEST_F(DurableDeliveryTest, ReceiverDownThenFailingLosesNothingAndRetriesBackOff
   EXPECT_GE(failedAttempts, 2u);
   EXPECT_LE(failedAttempts, 5u);
   EXPECT_EQ("0", redis_.cli({"XLEN", kDeadLetterStream}));
+}
+
+// Copies agree on "once" through the marker keys: the service computes them as
+// Redis's own SHA-1 does (as copies of earlier releases did in the script), and a
+// text that comes twice in one capture call is added once.
+TEST_F(DurableDeliveryTest, CaptureAddsATextOnceUnderTheMarkerEveryCopyComputes) {
+  const std::string a = "[{\"classname\":\"Control\",\"devicekey\":\"A\"}]";
+  const std::string b = "GBK bytes \xb2\xe2";
+  const std::string c = "c";
+  EXPECT_EQ(seenMarkerKey(a), "tarvex:seen:" + redis_.cli({"EVAL", "return redis.sha1hex(ARGV[1])", "0", a}));
+  EXPECT_EQ(seenMarkerKey(b), "tarvex:seen:" + redis_.cli({"EVAL", "return redis.sha1hex(ARGV[1])", "0", b}));
+  EXPECT_EQ("2", redis_.cli({"EVAL", kCaptureScript, "4", kCaptureStream, seenMarkerKey(a),
+                             seenMarkerKey(b), seenMarkerKey(a), "1000000", "600", a, b, a}));
+  EXPECT_EQ("1", redis_.cli({"EVAL", kCaptureScript, "3", kCaptureStream, seenMarkerKey(b),
+                             seenMarkerKey(c), "1000000", "600", b, c}));
+  EXPECT_EQ("3", redis_.cli({"XLEN", kCaptureStream}));
+  const long ttl = std::stol(redis_.cli({"TTL", seenMarkerKey(c)}));
+  EXPECT_GT(ttl, 0);
+  EXPECT_LE(ttl, 600);
 }
 
 TEST_F(DurableDeliveryTest, RejectedDocumentIsSetAsideAndTheNextIsDelivered) {

@@ -386,8 +386,10 @@ class FakeNotifySocket {
 TEST_F(StatusEndpointTest, StandbyThenOwnerUnderANotifySocket) {
   FakeNotifySocket notify(root_.path() + "/notify.sock");
   ASSERT_TRUE(notify.bound());
-  // Another host owns the work; its heartbeat stays fresh long enough.
-  ASSERT_EQ(redis_.cli({"HMSET", "useflag:tarvex", "host", "hostB", "time", "1796747813"}), "OK");
+  // Another host owns the work; its heartbeat stays fresh long enough. Its name,
+  // read from Redis, cannot add an assignment of its own to the notification.
+  ASSERT_EQ(redis_.cli({"HMSET", "useflag:tarvex", "host", "hostB\nWATCHDOG=trigger", "time",
+                        "1796747813"}), "OK");
   ASSERT_TRUE(service_.start({"-self"}, {{"NOTIFY_SOCKET", root_.path() + "/notify.sock"},
                                          {"WATCHDOG_USEC", "1000000"}}));
 
@@ -395,7 +397,7 @@ TEST_F(StatusEndpointTest, StandbyThenOwnerUnderANotifySocket) {
                              kStartWaitMs)) << diagnostics();
   EXPECT_EQ(notify.messages.front(), "READY=1\nSTATUS=standby: reading the owner hash");
   ASSERT_TRUE(notify.waitFor([](const std::string& m) {
-    return m == "WATCHDOG=1\nSTATUS=standby: owner hostB, heartbeat 1796747813";
+    return m == "WATCHDOG=1\nSTATUS=standby: owner hostB?WATCHDOG=trigger, heartbeat 1796747813";
   }, kStartWaitMs)) << diagnostics();
   std::string body;
   EXPECT_EQ(httpGet(endpoint("/health"), &body), 200);
