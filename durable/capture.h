@@ -1,16 +1,17 @@
 // The capture thread of durable delivery, on every copy, owner and standbys alike:
 // moves the texts the subscriber queued in PendingQueue into the stream
-// tarvex:capture on a master, each text once across all copies (kCaptureScript),
-// in batches of at most kCaptureBatch texts (and kMaxBatchBytes of them, a larger
-// text alone), one script call each, gathering kCaptureGatherMs (less when the
-// owner's reader waits for texts: CaptureProgress::wanted); while the call runs the batch is out of the
-// queue (held once), plus the command hiredis formats of it; it goes back to the
-// queue's front when no master takes it. While a master takes
-// them, only the queue's byte bound holds (a burst waits in full until captured);
-// after a capture no master took, the count bound holds too, until one answers. While the
-// copy is subscribed it notes the time in tarvex:alive every kAliveEveryMs, so
-// that after a restart it reports the interval it was away as a subscription gap,
-// and it keeps this copy's hash tarvex:copy:<host> for --status (CopyNote).
+// tarvex:capture on a master, each text once across all copies (kCaptureScript,
+// with the markers of seenMarkerKey), in batches of at most kCaptureBatch texts (and
+// kMaxBatchBytes of them, a larger text alone), one script call each. A call gathers
+// what arrives within kCaptureGatherMs, less when the owner's reader waits for texts
+// (CaptureProgress::wanted). While the call runs the batch is out of the queue (held
+// once), plus the command hiredis formats of it; it goes back to the queue's front
+// when no master takes it. While a master takes them, only the queue's byte bound
+// holds (a burst waits in full until captured); after a capture no master took, the
+// count bound holds too, until one answers. While the copy is subscribed it notes the
+// time in tarvex:alive every kAliveEveryMs, so that after a restart it reports the
+// interval it was away as a subscription gap, and it keeps this copy's hash
+// tarvex:copy:<host> for --status (CopyNote).
 // Started once with ZQ_CreateThread (argument unused); never returns; its
 // RedisClient lives on its own stack.
 #ifndef TARVEX_DURABLE_CAPTURE_H_
